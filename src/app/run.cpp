@@ -1,0 +1,45 @@
+#include "app/run.h"
+
+#include <exception>
+#include <stdexcept>
+
+#include "app/updater.h"
+#include "log/log.h"
+
+namespace zavr {
+namespace {
+
+// The steps after the catalogue set-up, in order. Whatever they throw ends the run.
+void RunSteps(Updater& updater) {
+    updater.FindInstalledVersion();
+}
+
+}  // namespace
+
+int RunUpdater(const std::string& aircraftCode, const std::string& simFamily) {
+    Updater updater;
+    try {
+        OpenLog(updater);
+    } catch (const std::exception&) {
+        return kExitError;  // the folder helpers have already printed why
+    }
+    WriteLog(1, "===== ZAVR updater commencing");
+    WriteLog(1, "Setting up for " + aircraftCode + " / " + simFamily);
+    updater.aircraftCode = aircraftCode;
+    updater.simFamily = simFamily;
+    try {
+        updater.SetUpCatalogue();
+    } catch (const std::runtime_error& error) {
+        WriteLog(2, error.what());
+        return kExitCatalogueFailed;
+    }
+    try {
+        RunSteps(updater);
+    } catch (const std::exception& error) {
+        WriteLog(2, error.what());
+        return kExitError;
+    }
+    return kExitComplete;
+}
+
+}  // namespace zavr

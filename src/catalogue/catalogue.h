@@ -1,0 +1,22 @@
+// The built-in catalogue: for each simulator family and aircraft code, the Uninstall key of the
+// installed product and the rows that say where the update server describes the product line and
+// where its files lie. Row texts are stored scrambled (see stored_text.h).
+#pragma once
+
+namespace zavr {
+
+// A pair of references to two stored texts in the program's writable static data. The texts outlive
+// every row; each text belongs to exactly one row.
+struct CatalogueRow {
+    char* infoUrl;   // complete URL of one product-information query
+    char* filesUrl;  // base address of that product line's files, ending in "/"
+};
+
+// The stored (scrambled) bases of the two manifest endpoints, shared by every product.
+char* StoredTotalsBase();
+char* StoredFileListBase();
+
+// The updater's own version, shown in the banner after the letter A.
+constexpr int kUpdaterVersion = 18;
+
+}  // namespace zavr

@@ -1,0 +1,105 @@
+#include "log/log.h"
+
+#include <boost/filesystem.hpp>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <stdexcept>
+
+#include "platform/paths.h"
+
+namespace zavr {
+namespace {
+
+struct LogFile {
+    std::string path;
+    std::ofstream stream;
+};
+
+// Built on first use, which the language makes safe against concurrent first use; lives to the end
+// of the process, whose exit closes the file.
+LogFile& TheLog() {
+    static LogFile log;
+    return log;
+}
+
+std::string TimeStamp() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    char text[32];
+    const std::size_t length = std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", &local);
+    return std::string(text, length);
+}
+
+std::string EnvironmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value == nullptr ? std::string() : std::string(value);
+}
+
+[[noreturn]] void PrintAndThrow(const std::string& message) {
+    std::cout << message << std::endl;
+    throw std::runtime_error(message);
+}
+
+}  // namespace
+
+void WriteLog(int level, std::string text) {
+    if (level == 0) return;
+    const std::string line = TimeStamp() + " [ZAVR " + std::to_string(level) + "] " + text + "\n";
+    LogFile& log = TheLog();
+    log.stream << line;
+    log.stream.flush();
+    std::cout << line << std::flush;
+}
+
+void OpenLog(Updater&) {
+    const std::string folder = UpdaterFolder();
+    EnsureDirectory(folder);
+    LogFile& log = TheLog();
+    log.path = folder + kLogFileName;
+    // Text mode for appending: on Windows each new line is stored as CR LF; other readers stay free.
+    std::ofstream stream(log.path, std::ios::out | std::ios::app);
+    log.stream.close();
+    log.stream = std::move(stream);
+}
+
+std::string LogFilePath() { return TheLog().path; }
+
+std::string UpdaterFolder() {
+    const std::string suffix = Sep() + "ZAVR" + Sep() + "ZAVR Orvane" + Sep() + "Updater" + Sep();
+    std::string base = EnvironmentValue("APPDATA");
+#ifndef _WIN32
+    if (base.empty()) base = EnvironmentValue("XDG_DATA_HOME");
+    if (base.empty() && !EnvironmentValue("HOME").empty()) base = EnvironmentValue("HOME") + "/.local/share";
+    if (base.empty())
+        PrintAndThrow(
+            "Error: I cannot tell where to keep my log and files: none of APPDATA, XDG_DATA_HOME and HOME is "
+            "set.");
+#else
+    if (base.empty())
+        PrintAndThrow("Error: I cannot tell where to keep my log and files: APPDATA is not set.");
+#endif
+    return base + suffix;
+}
+
+void EnsureDirectory(const std::string& path) {
+    boost::system::error_code error;
+    boost::filesystem::create_directories(boost::filesystem::path(path), error);
+    if (!error) return;
+    // "Already exists" counts as success only when what exists is a folder.
+    boost::system::error_code statusError;
+    const bool exists = error.value() == EEXIST || error == boost::system::errc::file_exists;
+    if (exists && boost::filesystem::is_directory(boost::filesystem::path(path), statusError))
+        return;
+    PrintAndThrow("Error: cannot create directory " + path + ", error code " + std::to_string(error.value()));
+}
+
+}  // namespace zavr

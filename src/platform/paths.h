@@ -1,0 +1,21 @@
+// What differs between Windows and POSIX in local paths: the folder separator.
+#pragma once
+
+#include <string>
+
+namespace zavr {
+
+#ifdef _WIN32
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';
+#endif
+
+// The separator as a one-character text, for building paths by concatenation.
+inline std::string Sep() { return std::string(1, kPathSeparator); }
+
+// A server-relative path (backslash-separated) in the form it takes appended to a local folder:
+// unchanged on Windows, every backslash turned into the local separator elsewhere. Never fails.
+std::string LocalRelativePath(std::string serverPath);
+
+}  // namespace zavr

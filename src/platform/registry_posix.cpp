@@ -1,0 +1,216 @@
+// The registry stand-in for POSIX: one JSON file, root name -> sub-key path -> value name -> string.
+// Names compare without regard to ASCII letter case, as on Windows. A write replaces the file
+// atomically under an exclusive lock; a file that is not a registry of this shape is never changed.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <boost/filesystem.hpp>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "log/log.h"
+#include "platform/registry_store.h"
+
+namespace zavr {
+namespace {
+
+using nlohmann::json;
+
+std::string EnvironmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value == nullptr ? std::string() : std::string(value);
+}
+
+// Empty when no variable names a place for the file.
+std::string StorePath() {
+    if (!EnvironmentValue("ZAVR_REGISTRY").empty()) return EnvironmentValue("ZAVR_REGISTRY");
+    if (!EnvironmentValue("XDG_CONFIG_HOME").empty()) return EnvironmentValue("XDG_CONFIG_HOME") + "/zavr/registry.json";
+    if (!EnvironmentValue("HOME").empty()) return EnvironmentValue("HOME") + "/.config/zavr/registry.json";
+    WriteLog(2, "I cannot find the registry file: none of ZAVR_REGISTRY, XDG_CONFIG_HOME and HOME is set.");
+    return std::string();
+}
+
+const char* RootName(RegistryRoot root) {
+    return root == RegistryRoot::LocalMachine ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER";
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// The member of an object whose name matches without regard to case, or nullptr.
+json* FindMember(json& object, const std::string& name) {
+    for (auto it = object.begin(); it != object.end(); ++it)
+        if (SameName(it.key(), name)) return &it.value();
+    return nullptr;
+}
+
+// What is wrong with the shape of a parsed store; empty when nothing is.
+std::string ShapeFault(const json& store) {
+    if (!store.is_object()) return "its top level is not an object";
+    for (const auto& root : store.items()) {
+        if (!root.value().is_object()) return "the root \"" + root.key() + "\" is not an object";
+        for (const auto& key : root.value().items())
+            if (!key.value().is_object()) return "the key \"" + key.key() + "\" is not an object";
+    }
+    return std::string();
+}
+
+// Loads the store. A missing file is an empty registry. Anything else that keeps it from being read
+// as a registry is logged once, naming the file, and yields false.
+bool LoadStore(const std::string& path, json& store) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        if (errno == ENOENT) {
+            store = json::object();
+            return true;
+        }
+        WriteLog(2, "I cannot read the registry file " + path + ": " + std::strerror(errno) + ".");
+        return false;
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (file.bad()) {
+        WriteLog(2, "I cannot read the registry file " + path + ".");
+        return false;
+    }
+    store = json::parse(text.str(), nullptr, false);
+    if (store.is_discarded()) {
+        WriteLog(2, "The registry file " + path + " is not valid JSON; I leave it as it is.");
+        return false;
+    }
+    const std::string fault = ShapeFault(store);
+    if (!fault.empty()) {
+        WriteLog(2, "The registry file " + path + " is not a registry: " + fault + "; I leave it as it is.");
+        return false;
+    }
+    return true;
+}
+
+// Holds an exclusive lock on the store's lock file for its lifetime.
+class StoreLock {
+public:
+    explicit StoreLock(const std::string& lockPath) {
+        fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ < 0) return;
+        while (::flock(fd_, LOCK_EX) != 0) {
+            if (errno == EINTR) continue;
+            ::close(fd_);
+            fd_ = -1;
+            return;
+        }
+    }
+    ~StoreLock() {
+        if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+    }
+    StoreLock(const StoreLock&) = delete;
+    StoreLock& operator=(const StoreLock&) = delete;
+    bool Held() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
+bool WriteAll(int fd, const std::string& text) {
+    const char* data = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, left);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// Writes the text to a temporary file beside the store, flushes it to disk and renames it over the
+// store, so that readers only ever see the old or the new file whole.
+bool ReplaceStore(const std::string& path, const std::string& text) {
+    const std::string temporary = path + ".tmp." + std::to_string(::getpid());
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
+    const bool closed = ::close(fd) == 0;
+    if (!written || !closed || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int cause = errno;
+        ::unlink(temporary.c_str());
+        errno = cause;
+        return false;
+    }
+    const std::string folder = boost::filesystem::path(path).parent_path().string();
+    const int folderFd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd >= 0) {
+        ::fsync(folderFd);
+        ::close(folderFd);
+    }
+    return true;
+}
+
+}  // namespace
+
+RegistryReadStatus ReadRegistryValue(RegistryRoot root, const std::string& subKey, const std::string& valueName,
+                                     std::string& value) {
+    const std::string path = StorePath();
+    json store;
+    if (path.empty() || !LoadStore(path, store)) return RegistryReadStatus::KeyNotOpened;
+    json* rootObject = FindMember(store, RootName(root));
+    json* key = rootObject == nullptr ? nullptr : FindMember(*rootObject, subKey);
+    if (key == nullptr) return RegistryReadStatus::KeyNotOpened;
+    json* data = FindMember(*key, valueName);
+    if (data == nullptr || !data->is_string()) return RegistryReadStatus::ValueNotRead;
+    const std::string& text = data->get_ref<const std::string&>();
+    const std::string upToZero = text.substr(0, text.find('\0'));
+    if (upToZero.size() + 1 > kRegistryReadBuffer) return RegistryReadStatus::ValueNotRead;
+    value = upToZero;
+    return RegistryReadStatus::Ok;
+}
+
+RegistryWriteResult WriteRegistryValue(RegistryRoot root, const std::string& subKey, const std::string& valueName,
+                                       const std::string& data) {
+    RegistryWriteResult result{false, RegistryWriteStatus::KeyNotOpened};
+    const std::string path = StorePath();
+    if (path.empty()) return result;
+
+    boost::system::error_code folderError;
+    const boost::filesystem::path folder = boost::filesystem::path(path).parent_path();
+    if (!folder.empty()) boost::filesystem::create_directories(folder, folderError);
+    StoreLock lock(path + ".lock");
+    if (!lock.Held()) {
+        WriteLog(2, "I cannot lock the registry file " + path + ": " + std::strerror(errno) + ".");
+        return result;
+    }
+    json store;
+    if (!LoadStore(path, store)) return result;
+
+    json* rootObject = FindMember(store, RootName(root));
+    if (rootObject == nullptr) rootObject = &(store[RootName(root)] = json::object());
+    json* key = FindMember(*rootObject, subKey);
+    if (key == nullptr) {
+        result.keyCreated = true;
+        key = &((*rootObject)[subKey] = json::object());
+    }
+    json* value = FindMember(*key, valueName);
+    if (value == nullptr) value = &((*key)[valueName] = json());
+    *value = data;
+
+    const std::string text = store.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+    result.status = ReplaceStore(path, text) ? RegistryWriteStatus::Written : RegistryWriteStatus::ValueNotSet;
+    if (result.status != RegistryWriteStatus::Written)
+        WriteLog(2, "I cannot replace the registry file " + path + ": " + std::strerror(errno) + ".");
+    return result;
+}
+
+}  // namespace zavr

@@ -1,0 +1,115 @@
+#include "log/log.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/filesystem.hpp>
+#include <regex>
+
+#include "app/updater.h"
+#include "support/sandbox.h"
+
+namespace zavr {
+namespace {
+
+using test::LogEntries;
+using test::ReadFile;
+using test::ScopedEnv;
+using test::TempDir;
+
+class LogTest : public ::testing::Test {
+protected:
+    void OpenIn(const std::string& appData) {
+        ScopedEnv env("APPDATA", appData);
+        Updater updater;
+        OpenLog(updater);
+    }
+    std::string LogText() { return ReadFile(LogFilePath()); }
+
+    TempDir dir;
+};
+
+TEST_F(LogTest, LinesCarryTimeLevelAndTextOnFileAndConsole) {
+    OpenIn(dir.Path());
+    EXPECT_EQ(LogFilePath(), dir.Path() + "/ZAVR/ZAVR Orvane/Updater/zavr_updater_log.txt");
+    ::testing::internal::CaptureStdout();
+    WriteLog(1, "Done.");
+    WriteLog(0, "detail that nobody sees");
+    WriteLog(2, "");
+    WriteLog(-3, "odd level");
+    WriteLog(1, "two\nlines");
+    const std::string console = ::testing::internal::GetCapturedStdout();
+
+    const std::string text = LogText();
+    EXPECT_EQ(text, console);
+    EXPECT_TRUE(std::regex_match(test::Lines(text).at(0),
+                                 std::regex(R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2} \[ZAVR 1\] Done\.)")));
+    EXPECT_EQ(LogEntries(text),
+              (std::vector<std::string>{"[ZAVR 1] Done.", "[ZAVR 2] ", "[ZAVR -3] odd level", "[ZAVR 1] two", "lines"}));
+    EXPECT_EQ(text.find("detail"), std::string::npos);
+}
+
+TEST_F(LogTest, EachOpenAppendsAfterWhatIsThere) {
+    OpenIn(dir.Path());
+    ::testing::internal::CaptureStdout();
+    WriteLog(1, "first run");
+    OpenIn(dir.Path());
+    WriteLog(1, "second run");
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(LogEntries(LogText()), (std::vector<std::string>{"[ZAVR 1] first run", "[ZAVR 1] second run"}));
+}
+
+TEST_F(LogTest, UnopenableLogFileLeavesTheConsole) {
+    // A folder where the log file should be: the open fails and lines reach the console only.
+    test::WriteFile(dir / "ZAVR/ZAVR Orvane/Updater/zavr_updater_log.txt/blocker", "");
+    OpenIn(dir.Path());
+    ::testing::internal::CaptureStdout();
+    WriteLog(1, "still shown");
+    EXPECT_NE(::testing::internal::GetCapturedStdout().find("[ZAVR 1] still shown\n"), std::string::npos);
+}
+
+TEST(UpdaterFolderTest, FallsBackFromAppDataToXdgToHome) {
+    ScopedEnv appData("APPDATA", std::string("/a"));
+    ScopedEnv xdg("XDG_DATA_HOME", std::string("/x"));
+    ScopedEnv home("HOME", std::string("/h"));
+    EXPECT_EQ(UpdaterFolder(), "/a/ZAVR/ZAVR Orvane/Updater/");
+    {
+        ScopedEnv unsetAppData("APPDATA", std::nullopt);
+        EXPECT_EQ(UpdaterFolder(), "/x/ZAVR/ZAVR Orvane/Updater/");
+        ScopedEnv unsetXdg("XDG_DATA_HOME", std::nullopt);
+        EXPECT_EQ(UpdaterFolder(), "/h/.local/share/ZAVR/ZAVR Orvane/Updater/");
+        ScopedEnv unsetHome("HOME", std::nullopt);
+        ::testing::internal::CaptureStdout();
+        EXPECT_THROW(UpdaterFolder(), std::runtime_error);
+        EXPECT_NE(::testing::internal::GetCapturedStdout().find("none of APPDATA, XDG_DATA_HOME and HOME is set"),
+                  std::string::npos);
+    }
+}
+
+TEST(EnsureDirectoryTest, CreatesParentsAndAcceptsAnExistingFolder) {
+    TempDir dir;
+    const std::string path = dir / "a/b/c/";
+    EnsureDirectory(path);
+    EXPECT_TRUE(boost::filesystem::is_directory(path));
+    ::testing::internal::CaptureStdout();
+    EnsureDirectory(path);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+}
+
+TEST(EnsureDirectoryTest, AFileInTheWayIsReportedAndRaised) {
+    TempDir dir;
+    test::WriteFile(dir / "file", "x");
+    for (const std::string& path : {dir / "file", dir / "file/sub/"}) {
+        ::testing::internal::CaptureStdout();
+        try {
+            EnsureDirectory(path);
+            ADD_FAILURE() << "no error for " << path;
+        } catch (const std::runtime_error& error) {
+            const std::string message = error.what();
+            EXPECT_EQ(message.rfind("Error: cannot create directory " + path + ", error code ", 0), 0u) << message;
+            EXPECT_EQ(::testing::internal::GetCapturedStdout(), message + "\n");
+        }
+    }
+}
+
+}  // namespace
+}  // namespace zavr

@@ -1,0 +1,20 @@
+// Runs a program as a child process with a given environment, as a user would.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace zavr::test {
+
+struct ProcessResult {
+    int exitCode;  // -1 when the child did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Starts program with args and exactly the environment env, waits for it, and returns what it printed.
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
+                         const std::map<std::string, std::string>& env);
+
+}  // namespace zavr::test

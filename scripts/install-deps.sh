@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config binutils
+  build-essential cmake ninja-build pkg-config binutils bc
   libcurl4-openssl-dev nlohmann-json3-dev libboost-filesystem-dev
   libgtest-dev libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev openssl
   g++-mingw-w64-i686-posix

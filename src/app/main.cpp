@@ -7,4 +7,6 @@
 #define ZAVR_SIM "XSE"
 #endif
 
-int main() { return zavr::RunUpdater(ZAVR_AIRCRAFT, ZAVR_SIM); }
+int main() {
+    return zavr::RunUpdater(ZAVR_AIRCRAFT, ZAVR_SIM);
+}

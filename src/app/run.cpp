@@ -12,6 +12,7 @@ namespace {
 // The steps after the catalogue set-up, in order. Whatever they throw ends the run.
 void RunSteps(Updater& updater) {
     updater.FindInstalledVersion();
+    updater.QueryProductInfo();
 }
 
 }  // namespace

@@ -16,15 +16,18 @@ namespace zavr {
 namespace {
 
 // A function, not a variable: a variable would be emitted into the binary in plain text.
-constexpr auto Server() { return Literal(ZAVR_UPDATE_SERVER); }
+constexpr auto Server() {
+    return Literal(ZAVR_UPDATE_SERVER);
+}
 static_assert(sizeof Server().bytes >= 2 && Server().bytes[sizeof Server().bytes - 2] == '/',
               "ZAVR_UPDATE_SERVER must end in /");
 
 // Each row's two texts get storage of their own: a user unscrambles a text in place.
-#define ZAVR_ROW(name, sim, aircraft, row)                                                                \
-    constexpr auto name##InfoStored = Scramble(Server() + Literal("products/" sim "/" aircraft "/" row ".json")); \
-    constexpr auto name##FilesStored = Scramble(Server() + Literal("files/" sim "/" aircraft "/" row "/"));      \
-    auto name##Info = name##InfoStored;                                                                   \
+#define ZAVR_ROW(name, sim, aircraft, row)                                                                  \
+    constexpr auto name##InfoStored =                                                                       \
+        Scramble(Server() + Literal("products/" sim "/" aircraft "/" row ".json"));                         \
+    constexpr auto name##FilesStored = Scramble(Server() + Literal("files/" sim "/" aircraft "/" row "/")); \
+    auto name##Info = name##InfoStored;                                                                     \
     auto name##Files = name##FilesStored;
 
 ZAVR_ROW(XseKa1, "XSE", "KA1", "1")
@@ -94,8 +97,12 @@ const CatalogueCell kP3dCells[] = {
 
 }  // namespace
 
-char* StoredTotalsBase() { return totalsBase.bytes; }
-char* StoredFileListBase() { return fileListBase.bytes; }
+char* StoredTotalsBase() {
+    return totalsBase.bytes;
+}
+char* StoredFileListBase() {
+    return fileListBase.bytes;
+}
 
 void Updater::SetUpCatalogue() {
     const CatalogueCell* column = nullptr;
@@ -108,10 +115,13 @@ void Updater::SetUpCatalogue() {
 
     const CatalogueCell* cell = nullptr;
     for (int i = 0; i < 7 && cell == nullptr; ++i)
-        if (aircraftCode == column[i].aircraft) cell = &column[i];
-    if (cell == nullptr) throw std::runtime_error("Unable to initialize application, unknown aircraft " + aircraftCode);
+        if (aircraftCode == column[i].aircraft)
+            cell = &column[i];
+    if (cell == nullptr)
+        throw std::runtime_error("Unable to initialize application, unknown aircraft " + aircraftCode);
 
-    for (int i = 0; i < cell->rowCount; ++i) catalogueRows.push_back(cell->rows[i]);
+    for (int i = 0; i < cell->rowCount; ++i)
+        catalogueRows.push_back(cell->rows[i]);
     uninstallKey = cell->uninstallKey;
 
     char banner[256];

@@ -23,15 +23,18 @@ struct FixedText {
 template <std::size_t N>
 constexpr FixedText<N> Literal(const char (&text)[N]) {
     FixedText<N> out{};
-    for (std::size_t i = 0; i < N; ++i) out.bytes[i] = text[i];
+    for (std::size_t i = 0; i < N; ++i)
+        out.bytes[i] = text[i];
     return out;
 }
 
 template <std::size_t A, std::size_t B>
 constexpr FixedText<A + B - 1> operator+(const FixedText<A>& a, const FixedText<B>& b) {
     FixedText<A + B - 1> out{};
-    for (std::size_t i = 0; i + 1 < A; ++i) out.bytes[i] = a.bytes[i];
-    for (std::size_t i = 0; i < B; ++i) out.bytes[A - 1 + i] = b.bytes[i];
+    for (std::size_t i = 0; i + 1 < A; ++i)
+        out.bytes[i] = a.bytes[i];
+    for (std::size_t i = 0; i < B; ++i)
+        out.bytes[A - 1 + i] = b.bytes[i];
     return out;
 }
 
@@ -42,7 +45,8 @@ constexpr FixedText<N> Scramble(const FixedText<N>& plain) {
     FixedText<N> out{};
     for (std::size_t i = 0; i + 1 < N; ++i) {
         const auto byte = static_cast<unsigned char>(plain.bytes[i]);
-        if (byte == kScrambleKey || byte == 0) throw "a stored text may not hold a byte equal to the scramble key";
+        if (byte == kScrambleKey || byte == 0)
+            throw "a stored text may not hold a byte equal to the scramble key";
         out.bytes[i] = static_cast<char>(static_cast<unsigned char>(byte - kScrambleKey));
     }
     out.bytes[N - 1] = '\0';
@@ -57,7 +61,7 @@ void ScrambleInPlace(char* plain);
 // Holds one stored text in plain form for its own lifetime and scrambles it back on every exit path,
 // exceptions included. Only one may exist for a text at a time. Never fails.
 class UnscrambledText {
-public:
+  public:
     explicit UnscrambledText(char* stored) : text_(stored) { UnscrambleInPlace(text_); }
     ~UnscrambledText() { ScrambleInPlace(text_); }
     UnscrambledText(const UnscrambledText&) = delete;
@@ -65,7 +69,7 @@ public:
 
     std::string Copy() const { return std::string(text_); }
 
-private:
+  private:
     char* text_;
 };
 

@@ -52,7 +52,8 @@ std::string EnvironmentValue(const char* name) {
 }  // namespace
 
 void WriteLog(int level, std::string text) {
-    if (level == 0) return;
+    if (level == 0)
+        return;
     const std::string line = TimeStamp() + " [ZAVR " + std::to_string(level) + "] " + text + "\n";
     LogFile& log = TheLog();
     log.stream << line;
@@ -71,14 +72,18 @@ void OpenLog(Updater&) {
     log.stream = std::move(stream);
 }
 
-std::string LogFilePath() { return TheLog().path; }
+std::string LogFilePath() {
+    return TheLog().path;
+}
 
 std::string UpdaterFolder() {
     const std::string suffix = Sep() + "ZAVR" + Sep() + "ZAVR Orvane" + Sep() + "Updater" + Sep();
     std::string base = EnvironmentValue("APPDATA");
 #ifndef _WIN32
-    if (base.empty()) base = EnvironmentValue("XDG_DATA_HOME");
-    if (base.empty() && !EnvironmentValue("HOME").empty()) base = EnvironmentValue("HOME") + "/.local/share";
+    if (base.empty())
+        base = EnvironmentValue("XDG_DATA_HOME");
+    if (base.empty() && !EnvironmentValue("HOME").empty())
+        base = EnvironmentValue("HOME") + "/.local/share";
     if (base.empty())
         PrintAndThrow(
             "Error: I cannot tell where to keep my log and files: none of APPDATA, XDG_DATA_HOME and HOME is "
@@ -93,7 +98,8 @@ std::string UpdaterFolder() {
 void EnsureDirectory(const std::string& path) {
     boost::system::error_code error;
     boost::filesystem::create_directories(boost::filesystem::path(path), error);
-    if (!error) return;
+    if (!error)
+        return;
     // "Already exists" counts as success only when what exists is a folder.
     boost::system::error_code statusError;
     const bool exists = error.value() == EEXIST || error == boost::system::errc::file_exists;

@@ -12,7 +12,9 @@ constexpr char kPathSeparator = '/';
 #endif
 
 // The separator as a one-character text, for building paths by concatenation.
-inline std::string Sep() { return std::string(1, kPathSeparator); }
+inline std::string Sep() {
+    return std::string(1, kPathSeparator);
+}
 
 // A server-relative path (backslash-separated) in the form it takes appended to a local folder:
 // unchanged on Windows, every backslash turned into the local separator elsewhere. Never fails.

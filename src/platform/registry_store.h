@@ -19,8 +19,8 @@ enum class RegistryReadStatus {
 
 // Reads one string value: its text up to the first zero byte, never more than the bytes the store
 // returned. Never throws.
-RegistryReadStatus ReadRegistryValue(RegistryRoot root, const std::string& subKey, const std::string& valueName,
-                                     std::string& value);
+RegistryReadStatus ReadRegistryValue(RegistryRoot root, const std::string& subKey,
+                                     const std::string& valueName, std::string& value);
 
 enum class RegistryWriteStatus {
     Written,
@@ -35,7 +35,7 @@ struct RegistryWriteResult {
 
 // Writes one REG_SZ value, creating the sub-key when it is missing. data must hold no zero byte.
 // Never throws.
-RegistryWriteResult WriteRegistryValue(RegistryRoot root, const std::string& subKey, const std::string& valueName,
-                                       const std::string& data);
+RegistryWriteResult WriteRegistryValue(RegistryRoot root, const std::string& subKey,
+                                       const std::string& valueName, const std::string& data);
 
 }  // namespace zavr

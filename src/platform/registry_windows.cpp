@@ -9,51 +9,56 @@
 namespace zavr {
 namespace {
 
-HKEY Handle(RegistryRoot root) { return root == RegistryRoot::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
+HKEY Handle(RegistryRoot root) {
+    return root == RegistryRoot::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+}
 
 // Closes an opened key on every exit path.
 class OpenKey {
-public:
+  public:
     OpenKey() = default;
     ~OpenKey() {
-        if (key_ != nullptr) RegCloseKey(key_);
+        if (key_ != nullptr)
+            RegCloseKey(key_);
     }
     OpenKey(const OpenKey&) = delete;
     OpenKey& operator=(const OpenKey&) = delete;
     HKEY* Out() { return &key_; }
     HKEY Get() const { return key_; }
 
-private:
+  private:
     HKEY key_ = nullptr;
 };
 
 }  // namespace
 
-RegistryReadStatus ReadRegistryValue(RegistryRoot root, const std::string& subKey, const std::string& valueName,
-                                     std::string& value) {
+RegistryReadStatus ReadRegistryValue(RegistryRoot root, const std::string& subKey,
+                                     const std::string& valueName, std::string& value) {
     OpenKey key;
-    if (RegOpenKeyA(Handle(root), subKey.c_str(), key.Out()) != ERROR_SUCCESS) return RegistryReadStatus::KeyNotOpened;
+    if (RegOpenKeyA(Handle(root), subKey.c_str(), key.Out()) != ERROR_SUCCESS)
+        return RegistryReadStatus::KeyNotOpened;
     // One byte beyond the buffer that the query may fill, so that data stored without its terminator
     // still ends inside what the query returned.
     char buffer[kRegistryReadBuffer + 1] = {};
     DWORD size = kRegistryReadBuffer;
-    if (RegQueryValueExA(key.Get(), valueName.c_str(), nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer), &size) !=
-        ERROR_SUCCESS)
+    if (RegQueryValueExA(key.Get(), valueName.c_str(), nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer),
+                         &size) != ERROR_SUCCESS)
         return RegistryReadStatus::ValueNotRead;
-    if (size > kRegistryReadBuffer) size = kRegistryReadBuffer;
+    if (size > kRegistryReadBuffer)
+        size = kRegistryReadBuffer;
     value.assign(buffer, strnlen(buffer, size));
     return RegistryReadStatus::Ok;
 }
 
-RegistryWriteResult WriteRegistryValue(RegistryRoot root, const std::string& subKey, const std::string& valueName,
-                                       const std::string& data) {
+RegistryWriteResult WriteRegistryValue(RegistryRoot root, const std::string& subKey,
+                                       const std::string& valueName, const std::string& data) {
     RegistryWriteResult result{false, RegistryWriteStatus::Written};
     OpenKey key;
     LONG status = RegOpenKeyExA(Handle(root), subKey.c_str(), 0, KEY_SET_VALUE, key.Out());
     if (status == ERROR_FILE_NOT_FOUND) {
         result.keyCreated = true;
-        status = RegCreateKeyExA(Handle(root), subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
-                                 nullptr, key.Out(), nullptr);
+        status = RegCreateKeyExA(Handle(root), subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                 KEY_SET_VALUE, nullptr, key.Out(), nullptr);
     }
     if (status != ERROR_SUCCESS) {
         result.status = RegistryWriteStatus::KeyNotOpened;

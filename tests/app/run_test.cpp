@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/run.h"
+#include "support/http_server.h"
 #include "support/process.h"
 #include "support/sandbox.h"
 
@@ -15,23 +16,32 @@ using test::ReadFile;
 using test::TempDir;
 
 const std::string kKa2XseKey =
-    "SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{ED28645E-F9BC-451F-AB11-81DA5FE29A0F}";
+    "SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{ED28645E-F9BC-451F-AB11-"
+    "81DA5FE29A0F}";
 
 class RunTest : public ::testing::Test {
-protected:
+  protected:
     test::ProcessResult Run(std::map<std::string, std::string> env = {}) {
         env.emplace("APPDATA", dir.Path());
         env.emplace("ZAVR_REGISTRY", dir / "registry.json");
+        // The server's address is built into the program; the test server stands in as its proxy.
+        env.emplace("http_proxy", server.ProxyAddress());
         return test::RunProcess(ZAVR_UPDATER_EXE, {}, env);
     }
     std::string LogText() { return ReadFile(dir / "ZAVR/ZAVR Orvane/Updater/zavr_updater_log.txt"); }
 
     TempDir dir;
+    test::TestServer server;
 };
 
 TEST_F(RunTest, FindsTheInstalledVersion) {
-    test::WriteFile(dir / "registry.json",
-                    nlohmann::json({{"HKEY_LOCAL_MACHINE", {{kKa2XseKey, {{"DisplayVersion", "1.2.3"}}}}}}).dump());
+    test::WriteFile(
+        dir / "registry.json",
+        nlohmann::json({{"HKEY_LOCAL_MACHINE", {{kKa2XseKey, {{"DisplayVersion", "1.2.3"}}}}}}).dump());
+    server.Get("/products/XSE/KA2/1.json", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content("[]", "application/json");
+    });
+    server.Start();
     const test::ProcessResult result = Run();
     EXPECT_EQ(result.exitCode, kExitComplete) << result.out;
     const std::vector<std::string> expected = {
@@ -66,12 +76,14 @@ TEST_F(RunTest, UnknownSimulatorEndsWithStatusOneAfterThreeLines) {
 TEST_F(RunTest, NoDataFolderEndsWithStatusTwoAndASentence) {
     test::ProcessResult result = test::RunProcess(ZAVR_UPDATER_EXE, {}, {});
     EXPECT_EQ(result.exitCode, kExitError);
-    EXPECT_NE(result.out.find("I cannot tell where to keep my log and files"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("I cannot tell where to keep my log and files"), std::string::npos)
+        << result.out;
 
     test::WriteFile(dir / "blocker", "");
     result = Run({{"APPDATA", dir / "blocker"}});
     EXPECT_EQ(result.exitCode, kExitError);
-    EXPECT_EQ(result.out.rfind("Error: cannot create directory " + dir / "blocker" + "/ZAVR/ZAVR Orvane/Updater/", 0),
+    EXPECT_EQ(result.out.rfind(
+                  "Error: cannot create directory " + dir / "blocker" + "/ZAVR/ZAVR Orvane/Updater/", 0),
               0u)
         << result.out;
 }
@@ -79,7 +91,8 @@ TEST_F(RunTest, NoDataFolderEndsWithStatusTwoAndASentence) {
 TEST(BinaryTest, HoldsNoPlainServerAddress) {
     const std::string binary = ReadFile(ZAVR_UPDATER_EXE);
     EXPECT_EQ(binary.find(ZAVR_UPDATE_SERVER), std::string::npos);
-    EXPECT_NE(binary.find("Unable to initialize application, unknown sim "), std::string::npos) << "read the binary";
+    EXPECT_NE(binary.find("Unable to initialize application, unknown sim "), std::string::npos)
+        << "read the binary";
 }
 
 }  // namespace

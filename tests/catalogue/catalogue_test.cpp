@@ -14,7 +14,9 @@ namespace {
 const char* const kAircraft[] = {"KA1", "KA2", "KB1", "KB2", "KC1", "KC2", "KD1"};
 const std::string kUninstall = "SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
-std::string Plain(char* stored) { return UnscrambledText(stored).Copy(); }
+std::string Plain(char* stored) {
+    return UnscrambledText(stored).Copy();
+}
 
 Updater SetUpFor(const std::string& aircraft, const std::string& sim) {
     Updater updater;
@@ -55,7 +57,8 @@ TEST(CatalogueTest, EveryCellHasItsOwnRowsAndKey) {
                 EXPECT_EQ(updater.uninstallKey.size(), 76u);
             } else {
                 EXPECT_EQ(updater.uninstallKey.size(), 102u);
-                EXPECT_TRUE(keys.insert(updater.uninstallKey).second) << "shared key " << updater.uninstallKey;
+                EXPECT_TRUE(keys.insert(updater.uninstallKey).second)
+                    << "shared key " << updater.uninstallKey;
             }
         }
     }
@@ -113,7 +116,8 @@ TEST(StoredTextTest, CompileTimeScrambleMatchesTheRunTimeScheme) {
     char text[sizeof stored.bytes];
     std::memcpy(text, stored.bytes, sizeof text);
     for (std::size_t i = 0; i + 1 < sizeof text; ++i)
-        EXPECT_EQ(static_cast<unsigned char>(text[i] + kScrambleKey), static_cast<unsigned char>("http://h/ x~"[i]));
+        EXPECT_EQ(static_cast<unsigned char>(text[i] + kScrambleKey),
+                  static_cast<unsigned char>("http://h/ x~"[i]));
     UnscrambleInPlace(text);
     EXPECT_STREQ(text, "http://h/ x~");
     ScrambleInPlace(text);

@@ -21,17 +21,19 @@ using test::WriteFile;
 const std::string kKey = "Software\\Sim\\XSE";
 
 class RegistryTest : public ::testing::Test {
-protected:
+  protected:
     void Store(const json& content) { WriteFile(file, content.dump()); }
     json Stored() { return json::parse(ReadFile(file)); }
     // Reads and returns the value, with the console lines of the read in *console.
-    std::string Read(RegistryRoot root, const std::string& key, const std::string& name, std::string* console) {
+    std::string Read(RegistryRoot root, const std::string& key, const std::string& name,
+                     std::string* console) {
         ::testing::internal::CaptureStdout();
         const std::string value = ReadRegistryString(root, key, name);
         *console = ::testing::internal::GetCapturedStdout();
         return value;
     }
-    std::string Write(RegistryRoot root, const std::string& key, const std::string& name, const std::string& data) {
+    std::string Write(RegistryRoot root, const std::string& key, const std::string& name,
+                      const std::string& data) {
         ::testing::internal::CaptureStdout();
         WriteRegistryString(root, key, name, data);
         return ::testing::internal::GetCapturedStdout();
@@ -64,7 +66,8 @@ TEST_F(RegistryTest, NamesCompareWithoutLetterCase) {
 }
 
 TEST_F(RegistryTest, LongestReadableValueHas449Characters) {
-    Store({{"HKEY_LOCAL_MACHINE", {{kKey, {{"Long", std::string(449, 'x')}, {"TooLong", std::string(450, 'x')}}}}}});
+    Store({{"HKEY_LOCAL_MACHINE",
+            {{kKey, {{"Long", std::string(449, 'x')}, {"TooLong", std::string(450, 'x')}}}}}});
     std::string console;
     EXPECT_EQ(Read(RegistryRoot::LocalMachine, kKey, "Long", &console), std::string(449, 'x') + "/");
     EXPECT_EQ(Read(RegistryRoot::LocalMachine, kKey, "TooLong", &console), "");
@@ -76,7 +79,8 @@ TEST_F(RegistryTest, MissingValueAndMissingKeyAreToldApart) {
     std::string console;
     for (const char* name : {"Absent", "Number"}) {
         EXPECT_EQ(Read(RegistryRoot::LocalMachine, kKey, name, &console), "");
-        EXPECT_NE(console.find("[ZAVR 2] Registry key was located but could not be read!\n"), std::string::npos);
+        EXPECT_NE(console.find("[ZAVR 2] Registry key was located but could not be read!\n"),
+                  std::string::npos);
     }
     EXPECT_EQ(Read(RegistryRoot::LocalMachine, "Software\\Other", "Absent", &console), "");
     EXPECT_NE(console.find("[ZAVR 2] Failed to open registry key!\n"), std::string::npos);
@@ -87,12 +91,14 @@ TEST_F(RegistryTest, MissingValueAndMissingKeyAreToldApart) {
 
 TEST_F(RegistryTest, WriteCreatesTheKeyAndTheFile) {
     ScopedEnv fresh("ZAVR_REGISTRY", dir / "new/folder/registry.json");
-    const std::string console = Write(RegistryRoot::LocalMachine, kKey, "DisplayVersion", std::string("1.5\0junk", 8));
+    const std::string console =
+        Write(RegistryRoot::LocalMachine, kKey, "DisplayVersion", std::string("1.5\0junk", 8));
     EXPECT_NE(console.find("[ZAVR 1] Creating registry key: " + kKey + "\n"), std::string::npos);
     EXPECT_EQ(console.find("[ZAVR 2]"), std::string::npos);
     EXPECT_EQ(json::parse(ReadFile(dir / "new/folder/registry.json")),
               json({{"HKEY_LOCAL_MACHINE", {{kKey, {{"DisplayVersion", "1.5"}}}}}}));
-    EXPECT_EQ(Write(RegistryRoot::LocalMachine, kKey, "DisplayVersion", "1.6").find("Creating"), std::string::npos);
+    EXPECT_EQ(Write(RegistryRoot::LocalMachine, kKey, "DisplayVersion", "1.6").find("Creating"),
+              std::string::npos);
 }
 
 TEST_F(RegistryTest, FileNamedByXdgConfigHomeOrHome) {
@@ -109,12 +115,14 @@ TEST_F(RegistryTest, FileNamedByXdgConfigHomeOrHome) {
 }
 
 TEST_F(RegistryTest, CorruptFileIsReportedAndNeverOverwritten) {
-    for (const std::string& content : {std::string("{not json"), std::string(R"({"HKEY_CURRENT_USER": [1]})"),
-                                      std::string(R"({"HKEY_CURRENT_USER": {"K": "v"}})"), std::string("[]")}) {
+    for (const std::string& content :
+         {std::string("{not json"), std::string(R"({"HKEY_CURRENT_USER": [1]})"),
+          std::string(R"({"HKEY_CURRENT_USER": {"K": "v"}})"), std::string("[]")}) {
         WriteFile(file, content);
         std::string console;
         EXPECT_EQ(Read(RegistryRoot::CurrentUser, "K", "v", &console), "");
-        EXPECT_NE(console.find("[ZAVR 2] The registry file " + file + " is not"), std::string::npos) << console;
+        EXPECT_NE(console.find("[ZAVR 2] The registry file " + file + " is not"), std::string::npos)
+            << console;
         EXPECT_NE(console.find("[ZAVR 2] Failed to open registry key!\n"), std::string::npos);
         console = Write(RegistryRoot::CurrentUser, "K", "v", "new");
         EXPECT_NE(console.find("[ZAVR 2] Failed to open registry key for writing!\n"), std::string::npos);
@@ -143,7 +151,9 @@ TEST_F(RegistryTest, ConcurrentWritersFromTwoProcessesBothSurvive) {
     const json stored = Stored();
     for (int child = 0; child < 2; ++child)
         for (int i = 0; i < kWrites; ++i)
-            EXPECT_EQ(stored.at("HKEY_LOCAL_MACHINE").at("Writer" + std::to_string(child)).at("V" + std::to_string(i)),
+            EXPECT_EQ(stored.at("HKEY_LOCAL_MACHINE")
+                          .at("Writer" + std::to_string(child))
+                          .at("V" + std::to_string(i)),
                       std::to_string(i));
 }
 

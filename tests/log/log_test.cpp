@@ -17,7 +17,7 @@ using test::ScopedEnv;
 using test::TempDir;
 
 class LogTest : public ::testing::Test {
-protected:
+  protected:
     void OpenIn(const std::string& appData) {
         ScopedEnv env("APPDATA", appData);
         Updater updater;
@@ -43,8 +43,8 @@ TEST_F(LogTest, LinesCarryTimeLevelAndTextOnFileAndConsole) {
     EXPECT_EQ(text, console);
     EXPECT_TRUE(std::regex_match(test::Lines(text).at(0),
                                  std::regex(R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2} \[ZAVR 1\] Done\.)")));
-    EXPECT_EQ(LogEntries(text),
-              (std::vector<std::string>{"[ZAVR 1] Done.", "[ZAVR 2] ", "[ZAVR -3] odd level", "[ZAVR 1] two", "lines"}));
+    EXPECT_EQ(LogEntries(text), (std::vector<std::string>{"[ZAVR 1] Done.", "[ZAVR 2] ",
+                                                          "[ZAVR -3] odd level", "[ZAVR 1] two", "lines"}));
     EXPECT_EQ(text.find("detail"), std::string::npos);
 }
 
@@ -80,8 +80,9 @@ TEST(UpdaterFolderTest, FallsBackFromAppDataToXdgToHome) {
         ScopedEnv unsetHome("HOME", std::nullopt);
         ::testing::internal::CaptureStdout();
         EXPECT_THROW(UpdaterFolder(), std::runtime_error);
-        EXPECT_NE(::testing::internal::GetCapturedStdout().find("none of APPDATA, XDG_DATA_HOME and HOME is set"),
-                  std::string::npos);
+        EXPECT_NE(
+            ::testing::internal::GetCapturedStdout().find("none of APPDATA, XDG_DATA_HOME and HOME is set"),
+            std::string::npos);
     }
 }
 
@@ -105,7 +106,8 @@ TEST(EnsureDirectoryTest, AFileInTheWayIsReportedAndRaised) {
             ADD_FAILURE() << "no error for " << path;
         } catch (const std::runtime_error& error) {
             const std::string message = error.what();
-            EXPECT_EQ(message.rfind("Error: cannot create directory " + path + ", error code ", 0), 0u) << message;
+            EXPECT_EQ(message.rfind("Error: cannot create directory " + path + ", error code ", 0), 0u)
+                << message;
             EXPECT_EQ(::testing::internal::GetCapturedStdout(), message + "\n");
         }
     }

@@ -1,0 +1,154 @@
+#include "server/downloader.h"
+
+#include <curl/curl.h>
+
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+
+#include "log/log.h"
+#include "server/progress.h"
+
+namespace zavr {
+namespace {
+
+struct CurlCleanup {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+using CurlHandle = std::unique_ptr<CURL, CurlCleanup>;
+
+struct FileClose {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// Options that every transfer shares beyond the ones the callers set: limits against a stalled or
+// looping server, and only the protocols the updater speaks. Results are not examined: a refused
+// option leaves libcurl's own default.
+void SetCommonLimits(CURL* handle, const TransferLimits& limits) {
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, limits.connectTimeoutSeconds);
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytesPerSecond);
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds);
+    curl_easy_setopt(handle, CURLOPT_MAXREDIRS, 30L);
+    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+}
+
+std::string FileName(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+std::string EscapeSpaces(const std::string& url) {
+    std::string escaped;
+    escaped.reserve(url.size());
+    for (const char c : url) {
+        if (c == ' ')
+            escaped += "%20";
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+std::size_t WriteToString(char* data, std::size_t size, std::size_t count, void* target) {
+    if (target == nullptr)
+        return 0;
+    auto& sink = *static_cast<TextSink*>(target);
+    const std::size_t bytes = size * count;
+    if (bytes > sink.limit - sink.text.size()) {
+        sink.overflowed = true;
+        return 0;
+    }
+    sink.text.append(data, bytes);
+    return bytes;
+}
+
+std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, void* target) {
+    if (target == nullptr) {
+        WriteLog(2, "No stream!");
+        return 0;
+    }
+    return std::fwrite(data, size, count, static_cast<std::FILE*>(target));
+}
+
+std::string Downloader::FetchText(const std::string& url) const {
+    const std::string escaped = EscapeSpaces(url);
+    CurlHandle handle(curl_easy_init());
+    if (!handle)
+        throw std::runtime_error("Failed to create CURL connection");
+    char error[CURL_ERROR_SIZE] = {};
+    CURLcode code = curl_easy_setopt(handle.get(), CURLOPT_ERRORBUFFER, error);
+    if (code != CURLE_OK)
+        throw std::runtime_error("Failed to set error buffer: " + std::to_string(code));
+    if (curl_easy_setopt(handle.get(), CURLOPT_URL, escaped.c_str()) != CURLE_OK)
+        throw std::runtime_error(std::string("Failed to set URL: ") + error);
+    if (curl_easy_setopt(handle.get(), CURLOPT_FOLLOWLOCATION, 1L) != CURLE_OK)
+        throw std::runtime_error(std::string("Failed to set redirect option: ") + error);
+    if (curl_easy_setopt(handle.get(), CURLOPT_WRITEFUNCTION, WriteToString) != CURLE_OK)
+        throw std::runtime_error(std::string("Failed to set writer: ") + error);
+    TextSink sink{std::string(), limits_.maxTextBytes};
+    if (curl_easy_setopt(handle.get(), CURLOPT_WRITEDATA, &sink) != CURLE_OK)
+        throw std::runtime_error(std::string("Failed to set write data: ") + error);
+    SetCommonLimits(handle.get(), limits_);
+
+    code = curl_easy_perform(handle.get());
+    handle.reset();
+    if (sink.overflowed)
+        throw std::runtime_error("Failed to get " + escaped + ", the reply was larger than " +
+                                 HumanBytes(static_cast<double>(limits_.maxTextBytes)) +
+                                 ", so I stopped reading it.");
+    if (code != CURLE_OK) {
+        // The buffer may be empty for some failures; the code's own text is better than nothing.
+        const std::string reason = error[0] != '\0' ? std::string(error) : curl_easy_strerror(code);
+        throw std::runtime_error("Failed to get " + escaped + ", " + reason);
+    }
+    return std::move(sink.text);
+}
+
+bool Downloader::DownloadFile(const std::string& url, const std::string& path) const {
+    std::unique_ptr<std::FILE, FileClose> file(std::fopen(path.c_str(), "wb"));
+    if (!file) {
+        WriteLog(2, "Error in file download - I was unable to create the file on the disk");
+        return false;
+    }
+    const std::string escaped = EscapeSpaces(url);
+    CurlHandle handle(curl_easy_init());
+    char error[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(handle.get(), CURLOPT_ERRORBUFFER, error);
+    curl_easy_setopt(handle.get(), CURLOPT_URL, escaped.c_str());
+    curl_easy_setopt(handle.get(), CURLOPT_WRITEDATA, file.get());
+    curl_easy_setopt(handle.get(), CURLOPT_WRITEFUNCTION, WriteToFile);
+    curl_easy_setopt(handle.get(), CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(handle.get(), CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_NONE));
+    TransferProgress progress(FileName(path));
+    curl_easy_setopt(handle.get(), CURLOPT_XFERINFOFUNCTION, TransferProgress::Callback);
+    curl_easy_setopt(handle.get(), CURLOPT_XFERINFODATA, &progress);
+    curl_easy_setopt(handle.get(), CURLOPT_NOPROGRESS, 0L);
+    SetCommonLimits(handle.get(), limits_);
+
+    const CURLcode code = curl_easy_perform(handle.get());
+    progress.Finish();
+    long status = 0;
+    if (code == CURLE_OK)
+        curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &status);
+    handle.reset();
+    // Closing flushes the last bytes: on a full disk that is where the write fails.
+    const bool closed = std::fclose(file.release()) == 0;
+    if (code != CURLE_OK || !closed) {
+        WriteLog(0,
+                 std::string("Transfer failed: ") + (code != CURLE_OK ? error : "closing the file failed"));
+        WriteLog(2, "Error in file download - I was unable to download " + path);
+        return false;
+    }
+    if (status != 200 && status != 201) {
+        WriteLog(2,
+                 "Error in file download - server provided abnormal response code " + std::to_string(status));
+        return false;
+    }
+    WriteLog(0, "OK: " + url + " downloaded to " + path);
+    return true;
+}
+
+}  // namespace zavr

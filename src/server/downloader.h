@@ -1,0 +1,57 @@
+// All traffic with the update server: a text fetched into memory, or a file fetched to disk. Each
+// transfer has a libcurl easy handle of its own, released before the call returns.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace zavr {
+
+// Limits that keep a stalled or hostile server from holding the updater for ever.
+struct TransferLimits {
+    long connectTimeoutSeconds = 30;
+    long lowSpeedBytesPerSecond = 1;  // a transfer slower than this ...
+    long lowSpeedSeconds = 60;        // ... for this long is abandoned
+    std::size_t maxTextBytes = std::size_t{64} << 20;
+};
+
+// Every space of url replaced by "%20"; nothing else changes.
+std::string EscapeSpaces(const std::string& url);
+
+class Downloader {
+  public:
+    Downloader() = default;
+    explicit Downloader(TransferLimits limits) : limits_(limits) {}
+
+    // The reply body, byte for byte, whatever the response code. Throws std::runtime_error:
+    // "Failed to create CURL connection", "Failed to set ...: ..." when an option is refused, and
+    // "Failed to get <escaped url>, <reason>" when the transfer fails or the reply exceeds the limit.
+    std::string FetchText(const std::string& url) const;
+
+    // Fetches url into the file at path (truncated first). True only when the transfer completed with
+    // a final response code of 200 or 201. Never throws: a failure is logged at level 2 and whatever
+    // arrived stays in the file.
+    bool DownloadFile(const std::string& url, const std::string& path) const;
+
+    // True when the MD5 digest text of the file equals expected exactly. A file that cannot be opened
+    // or read gives false and a level-2 line naming it; it is never hashed as if it were empty.
+    bool FileDigestMatches(const std::string& path, const std::string& expected) const;
+
+  private:
+    TransferLimits limits_;
+};
+
+// Where FetchText collects a reply: the body so far, and whether it outgrew the limit.
+struct TextSink {
+    std::string text;
+    std::size_t limit;
+    bool overflowed = false;
+};
+
+// libcurl write callbacks: append to the target TextSink (refusing what would pass its limit), or
+// write to the target FILE. They return the bytes handled; any other amount (0 for a null target)
+// makes libcurl end the transfer with a write error.
+std::size_t WriteToString(char* data, std::size_t size, std::size_t count, void* target);
+std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, void* target);
+
+}  // namespace zavr

@@ -1,0 +1,37 @@
+// Asking the update server for the products of the run's aircraft and simulator family.
+#include "app/updater.h"
+#include "catalogue/stored_text.h"
+#include "log/log.h"
+#include "server/json_read.h"
+
+namespace zavr {
+
+void Updater::QueryProductInfo() {
+    WriteLog(1, "Fetching available product information for " + simFamily + "...");
+    for (const CatalogueRow& row : catalogueRows) {
+        // Destroyed in reverse order: the files address is scrambled back first, then the query.
+        const UnscrambledText info(row.infoUrl);
+        const UnscrambledText files(row.filesUrl);
+        const std::string infoUrl = info.Copy();
+        WriteLog(0, infoUrl);
+        const nlohmann::json document = ParseReply(downloader.FetchText(infoUrl));
+        for (const nlohmann::json& product : document) {
+            ProductInfo record;
+            record.InfoUrl = infoUrl;
+            record.FilesUrl = files.Copy();
+            record.ProductID = ToInt32(Member(product, "ProductID"));
+            record.PVDec = Member(product, "PVDec").get<std::string>();
+            record.ProdVersion = ToInt32(Member(product, "ProdVersion"));
+            record.MinVersion = ToInt32(Member(product, "MinVersion"));
+            record.ZAVRFolderValue = Member(product, "ZAVRFolderValue").get<std::string>();
+            record.RegistryKey = Member(product, "RegistryKey").get<std::string>();
+            record.ProdName = Member(product, "ProdName").get<std::string>();
+            record.Simulator = Member(product, "Simulator").get<std::string>();
+            WriteLog(1, "Retrieved data about ZAVR product " + std::to_string(record.ProductID) + ": " +
+                            record.ProdName + " for " + record.Simulator);
+            products.push_back(std::move(record));
+        }
+    }
+}
+
+}  // namespace zavr

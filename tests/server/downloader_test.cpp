@@ -1,0 +1,244 @@
+#include "server/downloader.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <boost/filesystem.hpp>
+#include <chrono>
+#include <condition_variable>
+
+#include "support/http_server.h"
+#include "support/process.h"
+#include "support/sandbox.h"
+
+namespace zavr {
+namespace {
+
+using test::ReadFile;
+using test::TempDir;
+using test::TestServer;
+
+// Short limits, so that a stalled server is given up on in a second or two.
+TransferLimits Short() {
+    TransferLimits limits;
+    limits.connectTimeoutSeconds = 2;
+    limits.lowSpeedSeconds = 1;
+    limits.maxTextBytes = 4096;
+    return limits;
+}
+
+// Answers every path with the given status and body.
+void Answer(TestServer& server, const std::string& pattern, int status, const std::string& body) {
+    server.Get(pattern, [status, body](const httplib::Request&, httplib::Response& response) {
+        response.status = status;
+        response.set_content(body, "text/plain");
+    });
+}
+
+// Sends a few bytes and then nothing, until the test ends.
+class Staller {
+  public:
+    void Serve(TestServer& server, const std::string& pattern) {
+        server.Get(pattern, [this](const httplib::Request&, httplib::Response& response) {
+            response.set_content_provider(
+                1 << 20, "text/plain", [this](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                    if (offset == 0)
+                        return sink.write("[", 1);
+                    std::unique_lock<std::mutex> lock(mutex_);
+                    released_.wait_for(lock, std::chrono::seconds(30), [this] { return done_; });
+                    return false;
+                });
+        });
+    }
+    ~Staller() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        released_.notify_all();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable released_;
+    bool done_ = false;
+};
+
+std::string Captured(const std::function<void()>& action) {
+    ::testing::internal::CaptureStdout();
+    action();
+    return ::testing::internal::GetCapturedStdout();
+}
+
+TEST(EscapeSpacesTest, ReplacesSpacesAndNothingElse) {
+    EXPECT_EQ(EscapeSpaces("http://h/a b/c  d"), "http://h/a%20b/c%20%20d");
+    EXPECT_EQ(EscapeSpaces("http://h/x%20y?a=1&b=\\#\xe9"), "http://h/x%20y?a=1&b=\\#\xe9");
+}
+
+TEST(FetchTextTest, ReturnsTheBodyWhateverTheStatus) {
+    TestServer server;
+    Answer(server, "/ok", 200, "[1,2]");
+    Answer(server, "/missing", 404, "<html>not here</html>");
+    Answer(server, "/empty", 200, "");
+    server.Get("/moved",
+               [](const httplib::Request&, httplib::Response& response) { response.set_redirect("/ok"); });
+    Answer(server, "/a b", 200, "spaced");
+    server.Start();
+    const Downloader downloader;
+    EXPECT_EQ(downloader.FetchText(server.Url("/ok")), "[1,2]");
+    EXPECT_EQ(downloader.FetchText(server.Url("/missing")), "<html>not here</html>");
+    EXPECT_EQ(downloader.FetchText(server.Url("/empty")), "");
+    EXPECT_EQ(downloader.FetchText(server.Url("/moved")), "[1,2]");
+    EXPECT_EQ(downloader.FetchText(server.Url("/a b")), "spaced");
+    EXPECT_EQ(server.Requests().back(), "/a%20b");
+}
+
+TEST(FetchTextTest, FailuresRaiseFailedToGet) {
+    const int port = test::ClosedPort();
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/x y";
+    try {
+        Downloader().FetchText(url);
+        FAIL() << "no error";
+    } catch (const std::runtime_error& error) {
+        const std::string prefix = "Failed to get http://127.0.0.1:" + std::to_string(port) + "/x%20y, ";
+        EXPECT_EQ(std::string(error.what()).rfind(prefix, 0), 0u) << error.what();
+        EXPECT_GT(std::string(error.what()).size(), prefix.size()) << "the library's reason follows";
+    }
+}
+
+TEST(FetchTextTest, AnOverLongReplyIsCutOff) {
+    TestServer server;
+    Answer(server, "/big", 200, std::string(4097, 'x'));
+    Answer(server, "/fits", 200, std::string(4096, 'x'));
+    server.Start();
+    const Downloader downloader(Short());
+    EXPECT_EQ(downloader.FetchText(server.Url("/fits")).size(), 4096u);
+    try {
+        downloader.FetchText(server.Url("/big"));
+        FAIL() << "no error";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), ("Failed to get " + server.Url("/big") +
+                                    ", the reply was larger than 4.0 KiB, so I stopped reading it.")
+                                       .c_str());
+    }
+}
+
+TEST(FetchTextTest, AStalledReplyIsAbandoned) {
+    TestServer server;
+    Staller staller;  // released before the server stops, which waits for its handlers
+    staller.Serve(server, "/stall");
+    server.Start();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(Downloader(Short()).FetchText(server.Url("/stall")), std::runtime_error);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+}
+
+TEST(FetchTextTest, ASelfSignedCertificateIsRefused) {
+    TempDir dir;
+    const test::ProcessResult made =
+        test::RunProcess("/usr/bin/openssl",
+                         {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-days",
+                          "1", "-keyout", dir / "key.pem", "-out", dir / "cert.pem"},
+                         {});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    TestServer server(
+        std::make_unique<httplib::SSLServer>((dir / "cert.pem").c_str(), (dir / "key.pem").c_str()));
+    Answer(server, "/secret", 200, "[]");
+    server.Start();
+    try {
+        Downloader().FetchText(server.Url("/secret"));
+        FAIL() << "an unverified server was trusted";
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(std::string(error.what()).rfind("Failed to get " + server.Url("/secret") + ", ", 0), 0u);
+    }
+}
+
+class DownloadFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (int status : {200, 201, 204, 206, 404})
+            Answer(server, "/" + std::to_string(status), status, "body");
+        server.Get("/to404", [](const httplib::Request&, httplib::Response& r) { r.set_redirect("/404"); });
+        server.Get("/to200", [](const httplib::Request&, httplib::Response& r) { r.set_redirect("/200"); });
+        Answer(server, "/empty", 200, "");
+        staller.Serve(server, "/stall");
+        server.Start();
+    }
+    bool Download(const std::string& path, const std::string& target, std::string* console) {
+        bool ok = false;
+        *console = Captured([&] { ok = Downloader(Short()).DownloadFile(server.Url(path), target); });
+        return ok;
+    }
+
+    TempDir dir;
+    std::string target = dir / "file.bin";
+    TestServer server;
+    Staller staller;  // released before the server stops, which waits for its handlers
+};
+
+TEST_F(DownloadFileTest, OnlyAFinal200Or201Succeeds) {
+    std::string console;
+    for (const char* path : {"/200", "/201", "/to200"}) {
+        EXPECT_TRUE(Download(path, target, &console)) << path;
+        EXPECT_EQ(console, "") << path;
+        EXPECT_EQ(ReadFile(target), "body");
+    }
+    for (const auto& [path, code] :
+         {std::pair{"/204", "204"}, {"/206", "206"}, {"/404", "404"}, {"/to404", "404"}}) {
+        EXPECT_FALSE(Download(path, target, &console)) << path;
+        EXPECT_NE(console.find("[ZAVR 2] Error in file download - server provided abnormal response code " +
+                               std::string(code) + "\n"),
+                  std::string::npos)
+            << console;
+    }
+    EXPECT_EQ(ReadFile(target), "body") << "what arrived stays";
+}
+
+TEST_F(DownloadFileTest, TruncatesAnExistingFileAndKeepsAnEmptyBody) {
+    test::WriteFile(target, "old and longer content");
+    std::string console;
+    EXPECT_TRUE(Download("/empty", target, &console));
+    EXPECT_EQ(ReadFile(target), "");
+}
+
+TEST_F(DownloadFileTest, AMissingFolderSendsNoRequest) {
+    std::string console;
+    EXPECT_FALSE(Download("/200", dir / "absent/file.bin", &console));
+    EXPECT_NE(console.find("[ZAVR 2] Error in file download - I was unable to create the file on the disk\n"),
+              std::string::npos);
+    EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST_F(DownloadFileTest, AStalledTransferIsAbandonedAndWhatArrivedStays) {
+    std::string console;
+    EXPECT_FALSE(Download("/stall", target, &console));
+    EXPECT_NE(console.find("[ZAVR 2] Error in file download - I was unable to download " + target + "\n"),
+              std::string::npos)
+        << console;
+    EXPECT_EQ(ReadFile(target), "[");
+}
+
+TEST_F(DownloadFileTest, ProgressOffATerminalIsOneLinePerFile) {
+    ::testing::internal::CaptureStderr();
+    std::string console;
+    Download("/200", target, &console);
+    const std::string progress = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(test::Lines(progress).size(), 1u) << progress;
+    EXPECT_EQ(progress.rfind("file.bin  4 B", 0), 0u) << progress;
+}
+
+TEST(WriteCallbacksTest, ANullTargetEndsTheTransfer) {
+    char data[] = "abc";
+    EXPECT_EQ(WriteToString(data, 1, 3, nullptr), 0u);
+    EXPECT_NE(
+        Captured([&] { EXPECT_EQ(WriteToFile(data, 1, 3, nullptr), 0u); }).find("[ZAVR 2] No stream!\n"),
+        std::string::npos);
+    TextSink sink{std::string(), 5};
+    EXPECT_EQ(WriteToString(data, 1, 3, &sink), 3u);
+    EXPECT_EQ(WriteToString(data, 1, 3, &sink), 0u);
+    EXPECT_TRUE(sink.overflowed);
+    EXPECT_EQ(sink.text, "abc");
+}
+
+}  // namespace
+}  // namespace zavr

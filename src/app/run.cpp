@@ -13,6 +13,10 @@ namespace {
 void RunSteps(Updater& updater) {
     updater.FindInstalledVersion();
     updater.QueryProductInfo();
+    const UpdateCounts counts = updater.UpdateProducts();
+    WriteLog(1, "Installed products that failed to update: " + std::to_string(counts.failed));
+    WriteLog(1, "Installed products successfully updated: " + std::to_string(counts.succeeded));
+    WriteLog(1, "Done.");
 }
 
 }  // namespace

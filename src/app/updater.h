@@ -5,11 +5,19 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "catalogue/catalogue.h"
 #include "server/downloader.h"
 #include "server/product_info.h"
 
 namespace zavr {
+
+// What a run did with its products. Skipped, out-dated and current products are in neither count.
+struct UpdateCounts {
+    std::int32_t succeeded = 0;
+    std::int32_t failed = 0;
+};
 
 struct Updater {
     Downloader downloader;
@@ -20,6 +28,7 @@ struct Updater {
     std::string workFolder;  // the data folder, ending in the separator
     std::vector<CatalogueRow> catalogueRows;
     std::vector<ProductInfo> products;  // in the order the server described them
+    nlohmann::json manifest;            // the file list of the product being updated
 
     // Picks the catalogue rows and Uninstall key of aircraftCode and simFamily and logs the banner.
     // Throws std::runtime_error "Unable to initialize application, unknown sim ..." (tested first) or
@@ -40,6 +49,28 @@ struct Updater {
     // version. A missing or mistyped "TotalFileSize" counts as 0. Throws what FetchText throws, and the
     // JSON library's errors for any other unexpected reply; the record then keeps its totals.
     void QueryManifestTotals(ProductInfo& product, std::int32_t version);
+
+    // Walks products in order and updates each one that can be. A std::runtime_error from one
+    // product's download, install or version record (or its unsafe folder names) is logged as "Update
+    // terminated abnormally for ..." and counted as failed; the walk goes on. Lets pass what
+    // EnsureDirectory and QueryManifestTotals throw, which ends the walk.
+    UpdateCounts UpdateProducts();
+
+    // Fetches and stores the product's file list in manifest, then brings every listed file, verified,
+    // into tempFolder; intact files already there are kept. Throws std::runtime_error: the transfer's
+    // errors, "Aborting file download; see error above.", "Aborting file download, a downloaded file has
+    // failed integrity-check.", a sentence for a file list that is not JSON or an entry that is
+    // malformed or names an unsafe path, and the file-system library's errors.
+    void DownloadProductFiles(const ProductInfo& product, std::int32_t version,
+                              const std::string& tempFolder);
+
+    // For each entry of manifest: backs up the installed file under tempFolder's Backup tree, puts the
+    // downloaded file in its place under simFolder and checks it. Returns the number installed (0 for
+    // an empty list). Throws std::runtime_error: "I was unable to create the Backup directory;
+    // terminating.", "... destination directory ...", "Aborting file copy, a file has failed
+    // integrity-check after copying." (the installed file then unchanged), and the file-system
+    // library's errors. Entries before a failure stay installed.
+    int InstallProductFiles(const std::string& tempFolder, const std::string& simFolder);
 };
 
 }  // namespace zavr

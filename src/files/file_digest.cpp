@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include "files/file_digest.h"
 #include "files/md5.h"
 #include "log/log.h"
 #include "server/downloader.h"
@@ -20,7 +21,7 @@ struct FileClose {
 
 }  // namespace
 
-bool Downloader::FileDigestMatches(const std::string& path, const std::string& expected) const {
+bool FileDigestText(const std::string& path, std::string& digestText) {
     std::unique_ptr<std::FILE, FileClose> file(std::fopen(path.c_str(), "rb"));
     if (!file) {
         WriteLog(2, "I was unable to open " + path + " to check its integrity.");
@@ -37,7 +38,14 @@ bool Downloader::FileDigestMatches(const std::string& path, const std::string& e
         return false;
     }
     digest.Finalize();
-    const std::string computed = digest.HexDigest();
+    digestText = digest.HexDigest();
+    return true;
+}
+
+bool Downloader::FileDigestMatches(const std::string& path, const std::string& expected) const {
+    std::string computed;
+    if (!FileDigestText(path, computed))
+        return false;
     if (computed != expected) {
         WriteLog(0, "Server told me " + expected + " but I calculated " + computed);
         return false;

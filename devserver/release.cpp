@@ -1,0 +1,155 @@
+#include "release.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <boost/filesystem.hpp>
+#include <fstream>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <stdexcept>
+
+#include "files/file_digest.h"
+
+namespace fs = boost::filesystem;
+using nlohmann::json;
+
+namespace zavr::devserver {
+namespace {
+
+std::optional<std::int32_t> FolderVersion(const std::string& name) {
+    if (name.empty() || name.size() > 9 || name.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    return static_cast<std::int32_t>(std::stol(name));
+}
+
+json ReadDocument(const fs::path& path) {
+    std::ifstream file(path.string(), std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    try {
+        return json::parse(text.str());
+    } catch (const json::exception& error) {
+        throw std::runtime_error("the product document " + path.string() +
+                                 " is not valid JSON: " + error.what());
+    }
+}
+
+}  // namespace
+
+bool SafeRequestPath(const std::string& path) {
+    if (path.find('\\') != std::string::npos || path.find('\0') != std::string::npos)
+        return false;
+    std::istringstream parts(path);
+    for (std::string part; std::getline(parts, part, '/');)
+        if (part.empty() || part == "." || part == "..")
+            return false;
+    return !path.empty() && path.back() != '/';
+}
+
+std::vector<Release::Product> Release::ProductsOfRow(const std::string& row) const {
+    std::vector<Product> products;
+    const fs::path document = fs::path(root_) / "products" / (row + ".json");
+    if (!fs::is_regular_file(document))
+        return products;
+    for (const json& product : ReadDocument(document)) {
+        if (!product.is_object())
+            continue;
+        const auto id = product.find("ProductID");
+        const auto version = product.find("ProdVersion");
+        if (id == product.end() || version == product.end() || !id->is_number() || !version->is_number())
+            continue;
+        products.push_back({id->get<std::int32_t>(), version->get<std::int32_t>()});
+    }
+    return products;
+}
+
+std::optional<Release::Product> Release::FindProduct(std::int32_t id) const {
+    const fs::path products = fs::path(root_) / "products";
+    if (!fs::is_directory(products))
+        return std::nullopt;
+    std::vector<std::string> rows;
+    for (const auto& entry : fs::recursive_directory_iterator(products))
+        if (fs::is_regular_file(entry.path()) && entry.path().extension() == ".json")
+            rows.push_back(fs::relative(entry.path(), products).replace_extension().generic_string());
+    std::sort(rows.begin(), rows.end());
+    for (const std::string& row : rows)
+        for (const Product& product : ProductsOfRow(row))
+            if (product.id == id)
+                return product;
+    return std::nullopt;
+}
+
+std::vector<std::pair<std::int32_t, std::string>> Release::Versions(std::int32_t id, std::int32_t from,
+                                                                    std::int32_t to) const {
+    std::vector<std::pair<std::int32_t, std::string>> versions;
+    const fs::path folder = fs::path(root_) / "releases" / std::to_string(id);
+    if (!fs::is_directory(folder))
+        return versions;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const auto version = FolderVersion(entry.path().filename().string());
+        if (version && *version > from && *version <= to && fs::is_directory(entry.path()))
+            versions.emplace_back(*version, entry.path().string());
+    }
+    std::sort(versions.begin(), versions.end());
+    return versions;
+}
+
+std::optional<std::vector<ReleaseFile>> Release::FilesFor(std::int32_t productId,
+                                                          std::int32_t version) const {
+    const std::optional<Product> product = FindProduct(productId);
+    if (!product)
+        return std::nullopt;
+    std::map<std::string, ReleaseFile> latest;
+    for (const auto& [number, folder] : Versions(productId, version, product->version)) {
+        for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+            if (!fs::is_regular_file(entry.path()))
+                continue;
+            std::string relative = fs::relative(entry.path(), folder).generic_string();
+            std::replace(relative.begin(), relative.end(), '/', '\\');
+            latest[relative] = {relative, entry.path().string(), fs::file_size(entry.path())};
+        }
+    }
+    std::vector<ReleaseFile> files;
+    for (auto& [path, file] : latest)
+        files.push_back(std::move(file));
+    return files;
+}
+
+std::optional<std::string> Release::FileOnDisk(const std::string& row, const std::string& relative) const {
+    if (!SafeRequestPath(row) || !SafeRequestPath(relative))
+        return std::nullopt;
+    for (const Product& product : ProductsOfRow(row)) {
+        const auto versions = Versions(product.id, std::numeric_limits<std::int32_t>::min(), product.version);
+        for (auto version = versions.rbegin(); version != versions.rend(); ++version) {
+            const fs::path candidate = fs::path(version->second) / relative;
+            if (fs::is_regular_file(candidate))
+                return candidate.string();
+        }
+    }
+    return std::nullopt;
+}
+
+std::string Release::Digest(const std::string& diskPath) {
+    // Size and modification time to the nanosecond tell a changed file from the one hashed before.
+    struct stat status {};
+    if (::stat(diskPath.c_str(), &status) != 0)
+        return std::string();
+    const auto size = static_cast<std::uintmax_t>(status.st_size);
+    const std::int64_t time = std::int64_t{status.st_mtim.tv_sec} * 1000000000 + status.st_mtim.tv_nsec;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto found = digests_.find(diskPath);
+        if (found != digests_.end() && found->second.first == std::make_pair(size, time))
+            return found->second.second;
+    }
+    std::string digest;
+    if (!FileDigestText(diskPath, digest))
+        return std::string();
+    std::lock_guard<std::mutex> lock(mutex_);
+    digests_[diskPath] = {{size, time}, digest};
+    return digest;
+}
+
+}  // namespace zavr::devserver

@@ -1,0 +1,63 @@
+// A release tree on disk, as the development update server reads it:
+//
+//   <root>/products/<sim>/<aircraft>/<row>.json   product-information documents, served as they are
+//   <root>/releases/<ProductID>/<version>/...     the files that changed in that version
+//
+// The update from installed version v of a product is every file of the version folders above v, up
+// to the product's ProdVersion, the latest copy of each path winning. Paths in the file list use
+// backslashes; the Folder of an entry is its FilePath's folder (empty at the top).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zavr::devserver {
+
+struct ReleaseFile {
+    std::string path;      // relative, backslash-separated
+    std::string diskPath;  // where the current copy lies
+    std::uintmax_t bytes = 0;
+};
+
+class Release {
+  public:
+    explicit Release(std::string root) : root_(std::move(root)) {}
+
+    const std::string& Root() const { return root_; }
+
+    // The files of the update from installed version `version`, in ascending path order; nullopt when
+    // no product document names the product. Throws std::runtime_error for an unreadable document.
+    std::optional<std::vector<ReleaseFile>> FilesFor(std::int32_t productId, std::int32_t version) const;
+
+    // Where the current copy of `relative` (slash-separated) for catalogue row `row` ("XSE/KA2/1")
+    // lies; nullopt when none of the row's products has it.
+    std::optional<std::string> FileOnDisk(const std::string& row, const std::string& relative) const;
+
+    // The MD5 digest text of a file, computed once per size and modification time. Empty when the
+    // file cannot be read.
+    std::string Digest(const std::string& diskPath);
+
+  private:
+    struct Product {
+        std::int32_t id;
+        std::int32_t version;
+    };
+    std::vector<Product> ProductsOfRow(const std::string& row) const;
+    std::optional<Product> FindProduct(std::int32_t id) const;
+    // Version folders of a product from above `from` to `to`, ascending.
+    std::vector<std::pair<std::int32_t, std::string>> Versions(std::int32_t id, std::int32_t from,
+                                                               std::int32_t to) const;
+
+    std::string root_;
+    std::mutex mutex_;
+    std::map<std::string, std::pair<std::pair<std::uintmax_t, std::int64_t>, std::string>> digests_;
+};
+
+// True when a slash-separated request path holds no "..", "." or empty element and no backslash.
+bool SafeRequestPath(const std::string& path);
+
+}  // namespace zavr::devserver

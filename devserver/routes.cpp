@@ -1,0 +1,134 @@
+#include "routes.h"
+
+#include <boost/filesystem.hpp>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+
+namespace zavr::devserver {
+namespace {
+
+using nlohmann::json;
+
+constexpr const char* kAnyHost = "(?:https?://[^/]+)?";
+
+void Error(httplib::Response& response, int status, const std::string& message) {
+    response.status = status;
+    response.set_content(message + "\n", "text/plain");
+}
+
+std::optional<std::int32_t> IntegerParameter(const httplib::Request& request, const char* name) {
+    if (!request.has_param(name))
+        return std::nullopt;
+    const std::string text = request.get_param_value(name);
+    try {
+        std::size_t used = 0;
+        const long long value = std::stoll(text, &used, 10);
+        if (used != text.size() || value < INT32_MIN || value > INT32_MAX)
+            return std::nullopt;
+        return static_cast<std::int32_t>(value);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+// The update asked for, or nullopt with the response already set.
+std::optional<std::vector<ReleaseFile>> RequestedUpdate(const Release& release,
+                                                        const httplib::Request& request,
+                                                        httplib::Response& response) {
+    const auto product = IntegerParameter(request, "product");
+    const auto version = IntegerParameter(request, "version");
+    if (!product || !version) {
+        Error(response, 400, "product and version must be whole numbers");
+        return std::nullopt;
+    }
+    auto files = release.FilesFor(*product, *version);
+    if (!files)
+        Error(response, 404, "no product " + std::to_string(*product));
+    return files;
+}
+
+std::int64_t Kilobytes(std::uintmax_t bytes) {
+    return static_cast<std::int64_t>((bytes + 1023) / 1024);
+}
+
+// Streams a file from disk without holding it in memory.
+void SendFile(httplib::Response& response, const std::string& path, const std::string& type) {
+    auto file = std::make_shared<std::ifstream>(path, std::ios::binary);
+    const auto size = static_cast<std::size_t>(boost::filesystem::file_size(path));
+    response.set_content_provider(
+        size, type, [file](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+            static thread_local std::vector<char> chunk(256 * 1024);
+            file->seekg(static_cast<std::streamoff>(offset));
+            file->read(chunk.data(), static_cast<std::streamsize>(std::min(length, chunk.size())));
+            const std::streamsize got = file->gcount();
+            return got > 0 && sink.write(chunk.data(), static_cast<std::size_t>(got));
+        });
+}
+
+void Guarded(httplib::Response& response, const std::function<void()>& handle) {
+    try {
+        handle();
+    } catch (const std::exception& error) {
+        Error(response, 500, error.what());
+    }
+}
+
+}  // namespace
+
+void MountRelease(httplib::Server& server, Release& release) {
+    server.Get(std::string(kAnyHost) + "/products/(.+\\.json)", [&release](const httplib::Request& request,
+                                                                           httplib::Response& response) {
+        const std::string relative = request.matches[1];
+        const boost::filesystem::path path = boost::filesystem::path(release.Root()) / "products" / relative;
+        if (!SafeRequestPath(relative) || !boost::filesystem::is_regular_file(path))
+            return Error(response, 404, "no such product document");
+        SendFile(response, path.string(), "application/json");
+    });
+    server.Get(std::string(kAnyHost) + "/totals", [&release](const httplib::Request& request,
+                                                             httplib::Response& response) {
+        Guarded(response, [&] {
+            const auto files = RequestedUpdate(release, request, response);
+            if (!files)
+                return;
+            std::int64_t kilobytes = 0;
+            for (const ReleaseFile& file : *files)
+                kilobytes += Kilobytes(file.bytes);
+            const json totals = json::array({{{"TotalFiles", files->size()}, {"TotalFileSize", kilobytes}}});
+            response.set_content(totals.dump(), "application/json");
+        });
+    });
+    server.Get(std::string(kAnyHost) + "/filelist", [&release](const httplib::Request& request,
+                                                               httplib::Response& response) {
+        Guarded(response, [&] {
+            const auto files = RequestedUpdate(release, request, response);
+            if (!files)
+                return;
+            json list = json::array();
+            for (const ReleaseFile& file : *files) {
+                const std::size_t slash = file.path.rfind('\\');
+                const std::string digest = release.Digest(file.diskPath);
+                if (digest.empty())
+                    return Error(response, 500, "cannot read " + file.diskPath);
+                list.push_back({{"Folder", slash == std::string::npos ? "" : file.path.substr(0, slash)},
+                                {"FilePath", file.path},
+                                {"FileSize", Kilobytes(file.bytes)},
+                                {"MD5Hash", digest}});
+            }
+            response.set_content(list.dump(), "application/json");
+        });
+    });
+    server.Get(std::string(kAnyHost) + "/files/([^/]+/[^/]+/[^/]+)/(.+)",
+               [&release](const httplib::Request& request, httplib::Response& response) {
+                   Guarded(response, [&] {
+                       const auto path = release.FileOnDisk(request.matches[1], request.matches[2]);
+                       if (!path)
+                           return Error(response, 404, "no such file");
+                       SendFile(response, *path, "application/octet-stream");
+                   });
+               });
+}
+
+}  // namespace zavr::devserver

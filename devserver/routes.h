@@ -1,0 +1,19 @@
+// The update server's endpoints over a release tree (see release.h).
+#pragma once
+
+#include <httplib.h>
+
+#include "release.h"
+
+namespace zavr::devserver {
+
+// Adds the routes to server:
+//   GET /products/<sim>/<aircraft>/<row>.json     the document as it is
+//   GET /totals?product=<id>&version=<v>          [{"TotalFiles": n, "TotalFileSize": kilobytes}]
+//   GET /filelist?product=<id>&version=<v>        [{"Folder", "FilePath", "FileSize", "MD5Hash"}, ...]
+//   GET /files/<sim>/<aircraft>/<row>/<path>      the current copy of a file
+// Requests may also come in the absolute form a proxy receives ("GET http://host/totals?...").
+// What is missing answers 404, a malformed query 400. release must outlive the server.
+void MountRelease(httplib::Server& server, Release& release);
+
+}  // namespace zavr::devserver

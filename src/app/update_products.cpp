@@ -1,0 +1,99 @@
+// The heart of a run: each product in turn is skipped, reported out-dated or current, or updated.
+#include <stdexcept>
+
+#include "app/updater.h"
+#include "catalogue/registry.h"
+#include "files/file_list.h"
+#include "files/paths.h"
+#include "log/log.h"
+#include "platform/paths.h"
+
+#ifndef ZAVR_MAKER_SITE
+#define ZAVR_MAKER_SITE "https://www.zavr-orvane.example/"
+#endif
+
+namespace zavr {
+namespace {
+
+std::string Describe(const ProductInfo& product) {
+    return product.ProdName + " for " + product.Simulator;
+}
+
+// The product's names become folder names under the data folder; refuse any that would leave it.
+void CheckFolderNames(const ProductInfo& product) {
+    for (const std::string* name : {&product.ProdName, &product.Simulator}) {
+        const std::string reason = UnsafeNameReason(*name);
+        if (!reason.empty())
+            throw std::runtime_error("The server names a product folder \"" + *name +
+                                     "\", which I refuse: " + reason + ".");
+    }
+}
+
+}  // namespace
+
+UpdateCounts Updater::UpdateProducts() {
+    workFolder = UpdaterFolder();
+    EnsureDirectory(workFolder);
+    UpdateCounts counts;
+    const std::int32_t v = installedVersion;
+    for (ProductInfo& p : products) {
+        try {
+            CheckFolderNames(p);
+        } catch (const std::runtime_error& error) {
+            WriteLog(2, "Update terminated abnormally for " + Describe(p) + ": " + error.what());
+            ++counts.failed;
+            continue;
+        }
+        const std::string productTempFolder = workFolder + p.ProdName + Sep() + p.Simulator + Sep();
+        EnsureDirectory(productTempFolder);
+        WriteLog(1, ">>> Product: " + Describe(p));
+        WriteLog(0, "This product using temp dir: " + productTempFolder);
+        WriteLog(1, "Finding install-directory this product's simulator...");
+        WriteLog(
+            1,
+            "If a registry key error appears, disregard - it simply means you do not have that simulator "
+            "installed.");
+        const std::string simFolder = ReadRegistryString(RegistryRoot::CurrentUser, p.RegistryKey, "AppPath");
+        if (simFolder.empty()) {
+            WriteLog(1, "I found no sim install corresponding to product ID " + std::to_string(p.ProductID) +
+                            "; skipping.");
+            continue;
+        }
+        WriteLog(1, "Sim install directory in registry is " + simFolder);
+        const std::string productFolder = simFolder + p.ZAVRFolderValue + Sep();
+        WriteLog(1, p.ProdName + " path should be " + productFolder);
+
+        if (p.MinVersion <= v && v < p.ProdVersion && PathExists(productFolder)) {
+            WriteLog(1, "Updating you to version " + std::to_string(p.ProdVersion));
+            WriteLog(1, "Product directory " + productFolder + " exists");
+            QueryManifestTotals(p, v);
+            WriteLog(1, "Upstream says " + std::to_string(p.TotalFiles) + " new file(s) totaling " +
+                            std::to_string(p.TotalFileSize) + "KB");
+            WriteLog(1, "Your files are being updated. Depending on file size, this may take some time.");
+            try {
+                DownloadProductFiles(p, v, productTempFolder);
+                const int installed = InstallProductFiles(productTempFolder, simFolder);
+                // The version is recorded only after every file is in place and checked.
+                if (installed > 0)
+                    WriteRegistryString(RegistryRoot::LocalMachine, uninstallKey, "DisplayVersion", p.PVDec);
+                WriteLog(1, "Great, " + Describe(p) + " was successfully updated to the latest version!");
+                ++counts.succeeded;
+            } catch (const std::runtime_error& error) {
+                WriteLog(2, "Update terminated abnormally for " + Describe(p) + ": " + error.what());
+                ++counts.failed;
+            }
+        } else if (v < p.MinVersion) {
+            WriteLog(1, std::to_string(v) + " is out-dated and must be updated with the full installer.");
+            WriteLog(1, "Please check to ensure that you have updated to the minimum version.");
+            WriteLog(1, "Log into your account at " ZAVR_MAKER_SITE
+                        ", click on 'View Previous Orders' and then your order number.");
+        } else if (v >= p.ProdVersion) {
+            WriteLog(1, std::to_string(v) + " is the current version. No need to update.");
+        } else {
+            WriteLog(1, "Product directory " + productFolder + " does not exist; not updating.");
+        }
+    }
+    return counts;
+}
+
+}  // namespace zavr

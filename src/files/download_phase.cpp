@@ -1,0 +1,74 @@
+// The first half of a product's update: the file list, and every listed file brought, verified, into
+// the product's temporary folder. Intact files from an earlier run are kept.
+#include <boost/filesystem.hpp>
+#include <stdexcept>
+
+#include "app/updater.h"
+#include "catalogue/catalogue.h"
+#include "files/file_list.h"
+#include "files/paths.h"
+#include "log/log.h"
+#include "platform/paths.h"
+#include "server/manifest.h"
+
+namespace zavr {
+namespace {
+
+// The file's address: every backslash of the whole text becomes a forward slash.
+std::string FileAddress(const std::string& filesUrl, const std::string& filePath) {
+    std::string address = filesUrl + filePath;
+    for (char& c : address)
+        if (c == '\\')
+            c = '/';
+    return address;
+}
+
+nlohmann::json ParseFileList(const std::string& text, const ProductInfo& product) {
+    try {
+        return nlohmann::json::parse(text.c_str());
+    } catch (const nlohmann::json::parse_error& error) {
+        throw std::runtime_error("The server's file list for " + product.ProdName + " is not valid JSON (" +
+                                 error.what() + ").");
+    }
+}
+
+}  // namespace
+
+void Updater::DownloadProductFiles(const ProductInfo& product, std::int32_t version,
+                                   const std::string& tempFolder) {
+    WriteLog(1, "Need to update " + std::to_string(product.TotalFiles) + " file(s).");
+    WriteLog(1, "Total download size is " + std::to_string(product.TotalFileSize) + "KB.");
+    const std::string listUrl = ManifestQueryUrl(StoredFileListBase(), product.ProductID, version);
+    WriteLog(0, listUrl);
+    manifest = ParseFileList(downloader.FetchText(listUrl), product);
+
+    const std::vector<const nlohmann::json*> entries = FileListEntries(manifest);
+    const std::string n = std::to_string(entries.size());
+    for (std::size_t i = 1; i <= entries.size(); ++i) {
+        const FileEntry file = ReadFileEntry(*entries[i - 1], i);
+        WriteLog(1, "*** Downloading file " + std::to_string(i) + " of " + n + " ***");
+        const std::string entryFolder = tempFolder + LocalRelativePath(file.Folder);
+        if (PathExists(entryFolder))
+            WriteLog(0, "Temporary location " + entryFolder + " exists already - great.");
+        else if (boost::filesystem::create_directories(entryFolder))
+            WriteLog(0, entryFolder + " does not exist; created.");
+
+        const std::string address = FileAddress(product.FilesUrl, file.FilePath);
+        const std::string tempFile = tempFolder + LocalRelativePath(file.FilePath);
+        if (PathExists(tempFile) && downloader.FileDigestMatches(tempFile, file.MD5Hash)) {
+            WriteLog(1, "Existing file integrity OK: " + file.FilePath);
+            continue;
+        }
+        WriteLog(1, file.FilePath + " downloading.");
+        WriteLog(0, "From remote: " + file.FilePath + " to " + tempFile + ", size " +
+                        std::to_string(file.FileSize) + "KB");
+        WriteLog(1, "Progress:");
+        if (!downloader.DownloadFile(address, tempFile))
+            throw std::runtime_error("Aborting file download; see error above.");
+        if (!downloader.FileDigestMatches(tempFile, file.MD5Hash))
+            throw std::runtime_error("Aborting file download, a downloaded file has failed integrity-check.");
+        WriteLog(1, "File " + std::to_string(i) + " of " + n + " downloaded, passed integrity check.");
+    }
+}
+
+}  // namespace zavr

@@ -1,0 +1,95 @@
+#include "files/file_list.h"
+
+#include <stdexcept>
+
+#include "server/json_read.h"
+
+namespace zavr {
+namespace {
+
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+std::string StringMember(const nlohmann::json& entry, const char* key) {
+    const nlohmann::json& value = Member(entry, key);
+    if (!value.is_string())
+        throw std::runtime_error(std::string("its \"") + key + "\" is " +
+                                 (value.is_null() ? "missing" : std::string("a ") + value.type_name()) +
+                                 " instead of a string");
+    return value.get<std::string>();
+}
+
+}  // namespace
+
+std::vector<const nlohmann::json*> FileListEntries(const nlohmann::json& document) {
+    std::vector<const nlohmann::json*> entries;
+    for (const nlohmann::json& entry : document)
+        entries.push_back(&entry);
+    return entries;
+}
+
+FileEntry ReadFileEntry(const nlohmann::json& entry, std::size_t number) {
+    const std::string where = "Entry " + std::to_string(number) + " of the server's file list";
+    if (!entry.is_object())
+        throw std::runtime_error(where + " is a " + entry.type_name() + " instead of an object.");
+    FileEntry file;
+    try {
+        file.Folder = StringMember(entry, "Folder");
+        file.FilePath = StringMember(entry, "FilePath");
+        const nlohmann::json& size = Member(entry, "FileSize");
+        if (!size.is_number() && !size.is_boolean())
+            throw std::runtime_error(std::string("its \"FileSize\" is ") +
+                                     (size.is_null() ? "missing" : std::string("a ") + size.type_name()) +
+                                     " instead of a number");
+        file.FileSize = ToInt32(size);
+        file.MD5Hash = StringMember(entry, "MD5Hash");
+    } catch (const std::runtime_error& error) {
+        throw std::runtime_error(where + " cannot be used: " + error.what() + ".");
+    }
+    for (const std::string* path : {&file.Folder, &file.FilePath}) {
+        const std::string reason = UnsafePathReason(*path);
+        if (!reason.empty())
+            throw std::runtime_error(where + " names the path \"" + *path + "\", which I refuse: " + reason +
+                                     ".");
+    }
+    if (file.FilePath.empty() || IsSeparator(file.FilePath.back()))
+        throw std::runtime_error(where + " names the path \"" + file.FilePath +
+                                 "\", which I refuse: it names no file.");
+    return file;
+}
+
+std::string UnsafePathReason(const std::string& path) {
+    if (path.find('\0') != std::string::npos)
+        return "it holds a zero byte";
+    if (!path.empty() && IsSeparator(path.front()))
+        return "it is absolute";
+    if (path.size() >= 2 && path[1] == ':')
+        return "it starts with a drive";
+    if (path.find(':') != std::string::npos)
+        return "it holds a colon";
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = start;
+        while (end < path.size() && !IsSeparator(path[end]))
+            ++end;
+        if (path.compare(start, end - start, "..") == 0)
+            return "it climbs out of its folder with \"..\"";
+        start = end + 1;
+    }
+    return std::string();
+}
+
+std::string UnsafeNameReason(const std::string& name) {
+    if (name.find('\0') != std::string::npos)
+        return "it holds a zero byte";
+    if (name == "." || name == "..")
+        return "it is \"" + name + "\"";
+    if (name.find_first_of("\\/") != std::string::npos)
+        return "it holds a separator";
+    if (name.find(':') != std::string::npos)
+        return "it holds a colon";
+    return std::string();
+}
+
+}  // namespace zavr

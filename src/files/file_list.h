@@ -1,0 +1,38 @@
+// Reading the server's file list and refusing what could write outside the updater's folders.
+#pragma once
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace zavr {
+
+// One file of an update, as its file-list entry gives it. Paths are backslash-separated and
+// relative to the simulator's folder.
+struct FileEntry {
+    std::string Folder;
+    std::string FilePath;
+    std::int32_t FileSize = 0;  // kilobytes, for show
+    std::string MD5Hash;
+};
+
+// The entries of a file-list document in its own order: array elements, object members (ascending
+// key order), none for null, the value itself for any other value. Never fails.
+std::vector<const nlohmann::json*> FileListEntries(const nlohmann::json& document);
+
+// Reads entry number `number` (counted from 1) of a file list. Throws std::runtime_error with a
+// sentence naming the entry when a key is missing or mistyped, or when Folder or FilePath is not a
+// safe relative path (see UnsafePathReason).
+FileEntry ReadFileEntry(const nlohmann::json& entry, std::size_t number);
+
+// Why a server-relative path could reach outside the folder it is appended to, or what else makes it
+// unusable; empty when it is safe. Refused: an absolute path (a leading separator or a drive letter),
+// a ".." element, a colon (a drive or an alternate stream on Windows) and a zero byte.
+std::string UnsafePathReason(const std::string& path);
+
+// Why a product's name or simulator cannot be a folder name under the data folder; empty when it can.
+// Refused: a separator, "." or "..", a colon and a zero byte.
+std::string UnsafeNameReason(const std::string& name);
+
+}  // namespace zavr

@@ -1,0 +1,62 @@
+// A whole update set-up for end-to-end runs of the real program: a data folder, a registry file, a
+// simulator folder with an installed product, and an update server on a free port serving a
+// release tree through the development server's own routes.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "release.h"
+#include "support/http_server.h"
+#include "support/process.h"
+#include "support/sandbox.h"
+
+namespace zavr::test {
+
+constexpr const char* kUninstallKey =
+    "SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{ED28645E-F9BC-451F-AB11-"
+    "81DA5FE29A0F}";
+constexpr const char* kSimKey = "Software\\ZAVR Sim\\XSE";
+
+class UpdateSandbox {
+    TempDir dir_;  // first: the paths below are built from it
+
+  public:
+    UpdateSandbox();
+
+    // A product of the run's aircraft and simulator, as the server describes it.
+    static nlohmann::json Product(int id, const std::string& name, int version = 123, int minVersion = 100);
+    // Writes the product-information document of the build's catalogue row.
+    void PublishProducts(const nlohmann::json& products);
+    // Writes a file of a product's release: releases/<id>/<version>/<path> (slash-separated).
+    void Publish(int id, int version, const std::string& path, const std::string& content);
+    // Seeds the registry: the installed version and, unless empty, the simulator's folder.
+    void Install(const std::string& displayVersion, bool simulatorInstalled = true);
+    // Routes registered before Start take precedence over the release's own.
+    TestServer& Server() { return server_; }
+    // Serves the release; call once, after any routes of the test's own.
+    void Start();
+
+    ProcessResult Run();
+    nlohmann::json Registry() const;
+    std::string RegistryValue(const std::string& root, const std::string& key, const std::string& name) const;
+    std::string LogText() const;
+    // The log's entries without time stamps, from the last run only.
+    std::vector<std::string> LastRunLog() const;
+    bool LastRunLogHas(const std::string& entry) const;
+
+    std::string dataFolder;     // the updater's data folder, ending in "/"
+    std::string simFolder;      // the simulator's folder, ending in "/"
+    std::string productFolder;  // simFolder + "ZAVR KA2/"
+    std::string tempFolder;     // dataFolder + "KA2 Orvane/XSE/"
+    std::string backupFolder;   // tempFolder + "Backup/KA2/XSE/"
+
+  private:
+    std::string releaseRoot_;
+    TestServer server_;
+    std::unique_ptr<devserver::Release> release_;
+    bool started_ = false;
+};
+
+}  // namespace zavr::test

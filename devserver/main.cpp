@@ -12,8 +12,7 @@ namespace {
 httplib::Server* running = nullptr;
 
 void Stop(int) {
-    if (running != nullptr)
-        running->stop();
+    if (running != nullptr) running->stop();
 }
 
 int Usage() {
@@ -42,8 +41,7 @@ int main(int argc, char** argv) {
             return Usage();
         }
     }
-    if (root.empty() || port < 0 || port > 65535)
-        return Usage();
+    if (root.empty() || port < 0 || port > 65535) return Usage();
     if (!boost::filesystem::is_directory(root)) {
         std::fprintf(stderr, "zavr-devserver: %s is not a folder.\n", root.c_str());
         return 2;

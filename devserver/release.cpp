@@ -39,23 +39,19 @@ json ReadDocument(const fs::path& path) {
 }  // namespace
 
 bool SafeRequestPath(const std::string& path) {
-    if (path.find('\\') != std::string::npos || path.find('\0') != std::string::npos)
-        return false;
+    if (path.find('\\') != std::string::npos || path.find('\0') != std::string::npos) return false;
     std::istringstream parts(path);
     for (std::string part; std::getline(parts, part, '/');)
-        if (part.empty() || part == "." || part == "..")
-            return false;
+        if (part.empty() || part == "." || part == "..") return false;
     return !path.empty() && path.back() != '/';
 }
 
 std::vector<Release::Product> Release::ProductsOfRow(const std::string& row) const {
     std::vector<Product> products;
     const fs::path document = fs::path(root_) / "products" / (row + ".json");
-    if (!fs::is_regular_file(document))
-        return products;
+    if (!fs::is_regular_file(document)) return products;
     for (const json& product : ReadDocument(document)) {
-        if (!product.is_object())
-            continue;
+        if (!product.is_object()) continue;
         const auto id = product.find("ProductID");
         const auto version = product.find("ProdVersion");
         if (id == product.end() || version == product.end() || !id->is_number() || !version->is_number())
@@ -67,8 +63,7 @@ std::vector<Release::Product> Release::ProductsOfRow(const std::string& row) con
 
 std::optional<Release::Product> Release::FindProduct(std::int32_t id) const {
     const fs::path products = fs::path(root_) / "products";
-    if (!fs::is_directory(products))
-        return std::nullopt;
+    if (!fs::is_directory(products)) return std::nullopt;
     std::vector<std::string> rows;
     for (const auto& entry : fs::recursive_directory_iterator(products))
         if (fs::is_regular_file(entry.path()) && entry.path().extension() == ".json")
@@ -76,8 +71,7 @@ std::optional<Release::Product> Release::FindProduct(std::int32_t id) const {
     std::sort(rows.begin(), rows.end());
     for (const std::string& row : rows)
         for (const Product& product : ProductsOfRow(row))
-            if (product.id == id)
-                return product;
+            if (product.id == id) return product;
     return std::nullopt;
 }
 
@@ -85,8 +79,7 @@ std::vector<std::pair<std::int32_t, std::string>> Release::Versions(std::int32_t
                                                                     std::int32_t to) const {
     std::vector<std::pair<std::int32_t, std::string>> versions;
     const fs::path folder = fs::path(root_) / "releases" / std::to_string(id);
-    if (!fs::is_directory(folder))
-        return versions;
+    if (!fs::is_directory(folder)) return versions;
     for (const auto& entry : fs::directory_iterator(folder)) {
         const auto version = FolderVersion(entry.path().filename().string());
         if (version && *version > from && *version <= to && fs::is_directory(entry.path()))
@@ -99,33 +92,28 @@ std::vector<std::pair<std::int32_t, std::string>> Release::Versions(std::int32_t
 std::optional<std::vector<ReleaseFile>> Release::FilesFor(std::int32_t productId,
                                                           std::int32_t version) const {
     const std::optional<Product> product = FindProduct(productId);
-    if (!product)
-        return std::nullopt;
+    if (!product) return std::nullopt;
     std::map<std::string, ReleaseFile> latest;
     for (const auto& [number, folder] : Versions(productId, version, product->version)) {
         for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-            if (!fs::is_regular_file(entry.path()))
-                continue;
+            if (!fs::is_regular_file(entry.path())) continue;
             std::string relative = fs::relative(entry.path(), folder).generic_string();
             std::replace(relative.begin(), relative.end(), '/', '\\');
             latest[relative] = {relative, entry.path().string(), fs::file_size(entry.path())};
         }
     }
     std::vector<ReleaseFile> files;
-    for (auto& [path, file] : latest)
-        files.push_back(std::move(file));
+    for (auto& [path, file] : latest) files.push_back(std::move(file));
     return files;
 }
 
 std::optional<std::string> Release::FileOnDisk(const std::string& row, const std::string& relative) const {
-    if (!SafeRequestPath(row) || !SafeRequestPath(relative))
-        return std::nullopt;
+    if (!SafeRequestPath(row) || !SafeRequestPath(relative)) return std::nullopt;
     for (const Product& product : ProductsOfRow(row)) {
         const auto versions = Versions(product.id, std::numeric_limits<std::int32_t>::min(), product.version);
         for (auto version = versions.rbegin(); version != versions.rend(); ++version) {
             const fs::path candidate = fs::path(version->second) / relative;
-            if (fs::is_regular_file(candidate))
-                return candidate.string();
+            if (fs::is_regular_file(candidate)) return candidate.string();
         }
     }
     return std::nullopt;
@@ -134,8 +122,7 @@ std::optional<std::string> Release::FileOnDisk(const std::string& row, const std
 std::string Release::Digest(const std::string& diskPath) {
     // Size and modification time to the nanosecond tell a changed file from the one hashed before.
     struct stat status {};
-    if (::stat(diskPath.c_str(), &status) != 0)
-        return std::string();
+    if (::stat(diskPath.c_str(), &status) != 0) return std::string();
     const auto size = static_cast<std::uintmax_t>(status.st_size);
     const std::int64_t time = std::int64_t{status.st_mtim.tv_sec} * 1000000000 + status.st_mtim.tv_nsec;
     {
@@ -145,8 +132,7 @@ std::string Release::Digest(const std::string& diskPath) {
             return found->second.second;
     }
     std::string digest;
-    if (!FileDigestText(diskPath, digest))
-        return std::string();
+    if (!FileDigestText(diskPath, digest)) return std::string();
     std::lock_guard<std::mutex> lock(mutex_);
     digests_[diskPath] = {{size, time}, digest};
     return digest;

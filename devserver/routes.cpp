@@ -20,14 +20,12 @@ void Error(httplib::Response& response, int status, const std::string& message) 
 }
 
 std::optional<std::int32_t> IntegerParameter(const httplib::Request& request, const char* name) {
-    if (!request.has_param(name))
-        return std::nullopt;
+    if (!request.has_param(name)) return std::nullopt;
     const std::string text = request.get_param_value(name);
     try {
         std::size_t used = 0;
         const long long value = std::stoll(text, &used, 10);
-        if (used != text.size() || value < INT32_MIN || value > INT32_MAX)
-            return std::nullopt;
+        if (used != text.size() || value < INT32_MIN || value > INT32_MAX) return std::nullopt;
         return static_cast<std::int32_t>(value);
     } catch (const std::exception&) {
         return std::nullopt;
@@ -45,8 +43,7 @@ std::optional<std::vector<ReleaseFile>> RequestedUpdate(const Release& release,
         return std::nullopt;
     }
     auto files = release.FilesFor(*product, *version);
-    if (!files)
-        Error(response, 404, "no product " + std::to_string(*product));
+    if (!files) Error(response, 404, "no product " + std::to_string(*product));
     return files;
 }
 
@@ -91,11 +88,9 @@ void MountRelease(httplib::Server& server, Release& release) {
                                                              httplib::Response& response) {
         Guarded(response, [&] {
             const auto files = RequestedUpdate(release, request, response);
-            if (!files)
-                return;
+            if (!files) return;
             std::int64_t kilobytes = 0;
-            for (const ReleaseFile& file : *files)
-                kilobytes += Kilobytes(file.bytes);
+            for (const ReleaseFile& file : *files) kilobytes += Kilobytes(file.bytes);
             const json totals = json::array({{{"TotalFiles", files->size()}, {"TotalFileSize", kilobytes}}});
             response.set_content(totals.dump(), "application/json");
         });
@@ -104,14 +99,12 @@ void MountRelease(httplib::Server& server, Release& release) {
                                                                httplib::Response& response) {
         Guarded(response, [&] {
             const auto files = RequestedUpdate(release, request, response);
-            if (!files)
-                return;
+            if (!files) return;
             json list = json::array();
             for (const ReleaseFile& file : *files) {
                 const std::size_t slash = file.path.rfind('\\');
                 const std::string digest = release.Digest(file.diskPath);
-                if (digest.empty())
-                    return Error(response, 500, "cannot read " + file.diskPath);
+                if (digest.empty()) return Error(response, 500, "cannot read " + file.diskPath);
                 list.push_back({{"Folder", slash == std::string::npos ? "" : file.path.substr(0, slash)},
                                 {"FilePath", file.path},
                                 {"FileSize", Kilobytes(file.bytes)},
@@ -124,8 +117,7 @@ void MountRelease(httplib::Server& server, Release& release) {
                [&release](const httplib::Request& request, httplib::Response& response) {
                    Guarded(response, [&] {
                        const auto path = release.FileOnDisk(request.matches[1], request.matches[2]);
-                       if (!path)
-                           return Error(response, 404, "no such file");
+                       if (!path) return Error(response, 404, "no such file");
                        SendFile(response, *path, "application/octet-stream");
                    });
                });

@@ -115,13 +115,11 @@ void Updater::SetUpCatalogue() {
 
     const CatalogueCell* cell = nullptr;
     for (int i = 0; i < 7 && cell == nullptr; ++i)
-        if (aircraftCode == column[i].aircraft)
-            cell = &column[i];
+        if (aircraftCode == column[i].aircraft) cell = &column[i];
     if (cell == nullptr)
         throw std::runtime_error("Unable to initialize application, unknown aircraft " + aircraftCode);
 
-    for (int i = 0; i < cell->rowCount; ++i)
-        catalogueRows.push_back(cell->rows[i]);
+    for (int i = 0; i < cell->rowCount; ++i) catalogueRows.push_back(cell->rows[i]);
     uninstallKey = cell->uninstallKey;
 
     char banner[256];

@@ -17,11 +17,9 @@ bool IsBlank(char c) {
 // Digits only, without the dots; the conversion of what is left.
 std::int32_t NumberFrom(const std::string& text) {
     std::size_t i = 0;
-    while (i < text.size() && IsBlank(text[i]))
-        ++i;
+    while (i < text.size() && IsBlank(text[i])) ++i;
     bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
     // The magnitude stops growing at the limit of its sign, so no length of digits can overflow.
     const std::int64_t limit = negative ? -std::int64_t{std::numeric_limits<std::int32_t>::min()}
                                         : std::int64_t{std::numeric_limits<std::int32_t>::max()};

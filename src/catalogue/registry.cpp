@@ -19,8 +19,7 @@ std::string ReadRegistryString(RegistryRoot root, const std::string& subKey, con
             break;
     }
     WriteLog(0, "Registry key " + subKey + ":" + valueName + " located and read, value is " + result);
-    if (!result.empty() && result.back() != kPathSeparator)
-        result += kPathSeparator;
+    if (!result.empty() && result.back() != kPathSeparator) result += kPathSeparator;
     return result;
 }
 
@@ -28,8 +27,7 @@ void WriteRegistryString(RegistryRoot root, const std::string& subKey, const std
                          const std::string& data) {
     const std::string text = data.substr(0, data.find('\0'));
     const RegistryWriteResult result = WriteRegistryValue(root, subKey, valueName, text);
-    if (result.keyCreated)
-        WriteLog(1, "Creating registry key: " + subKey);
+    if (result.keyCreated) WriteLog(1, "Creating registry key: " + subKey);
     switch (result.status) {
         case RegistryWriteStatus::KeyNotOpened:
             WriteLog(2, "Failed to open registry key for writing!");

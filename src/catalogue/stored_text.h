@@ -23,18 +23,15 @@ struct FixedText {
 template <std::size_t N>
 constexpr FixedText<N> Literal(const char (&text)[N]) {
     FixedText<N> out{};
-    for (std::size_t i = 0; i < N; ++i)
-        out.bytes[i] = text[i];
+    for (std::size_t i = 0; i < N; ++i) out.bytes[i] = text[i];
     return out;
 }
 
 template <std::size_t A, std::size_t B>
 constexpr FixedText<A + B - 1> operator+(const FixedText<A>& a, const FixedText<B>& b) {
     FixedText<A + B - 1> out{};
-    for (std::size_t i = 0; i + 1 < A; ++i)
-        out.bytes[i] = a.bytes[i];
-    for (std::size_t i = 0; i < B; ++i)
-        out.bytes[A - 1 + i] = b.bytes[i];
+    for (std::size_t i = 0; i + 1 < A; ++i) out.bytes[i] = a.bytes[i];
+    for (std::size_t i = 0; i < B; ++i) out.bytes[A - 1 + i] = b.bytes[i];
     return out;
 }
 

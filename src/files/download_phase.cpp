@@ -18,8 +18,7 @@ namespace {
 std::string FileAddress(const std::string& filesUrl, const std::string& filePath) {
     std::string address = filesUrl + filePath;
     for (char& c : address)
-        if (c == '\\')
-            c = '/';
+        if (c == '\\') c = '/';
     return address;
 }
 

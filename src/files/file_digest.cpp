@@ -44,8 +44,7 @@ bool FileDigestText(const std::string& path, std::string& digestText) {
 
 bool Downloader::FileDigestMatches(const std::string& path, const std::string& expected) const {
     std::string computed;
-    if (!FileDigestText(path, computed))
-        return false;
+    if (!FileDigestText(path, computed)) return false;
     if (computed != expected) {
         WriteLog(0, "Server told me " + expected + " but I calculated " + computed);
         return false;

@@ -24,8 +24,7 @@ std::string StringMember(const nlohmann::json& entry, const char* key) {
 
 std::vector<const nlohmann::json*> FileListEntries(const nlohmann::json& document) {
     std::vector<const nlohmann::json*> entries;
-    for (const nlohmann::json& entry : document)
-        entries.push_back(&entry);
+    for (const nlohmann::json& entry : document) entries.push_back(&entry);
     return entries;
 }
 
@@ -60,35 +59,25 @@ FileEntry ReadFileEntry(const nlohmann::json& entry, std::size_t number) {
 }
 
 std::string UnsafePathReason(const std::string& path) {
-    if (path.find('\0') != std::string::npos)
-        return "it holds a zero byte";
-    if (!path.empty() && IsSeparator(path.front()))
-        return "it is absolute";
-    if (path.size() >= 2 && path[1] == ':')
-        return "it starts with a drive";
-    if (path.find(':') != std::string::npos)
-        return "it holds a colon";
+    if (path.find('\0') != std::string::npos) return "it holds a zero byte";
+    if (!path.empty() && IsSeparator(path.front())) return "it is absolute";
+    if (path.size() >= 2 && path[1] == ':') return "it starts with a drive";
+    if (path.find(':') != std::string::npos) return "it holds a colon";
     std::size_t start = 0;
     while (start <= path.size()) {
         std::size_t end = start;
-        while (end < path.size() && !IsSeparator(path[end]))
-            ++end;
-        if (path.compare(start, end - start, "..") == 0)
-            return "it climbs out of its folder with \"..\"";
+        while (end < path.size() && !IsSeparator(path[end])) ++end;
+        if (path.compare(start, end - start, "..") == 0) return "it climbs out of its folder with \"..\"";
         start = end + 1;
     }
     return std::string();
 }
 
 std::string UnsafeNameReason(const std::string& name) {
-    if (name.find('\0') != std::string::npos)
-        return "it holds a zero byte";
-    if (name == "." || name == "..")
-        return "it is \"" + name + "\"";
-    if (name.find_first_of("\\/") != std::string::npos)
-        return "it holds a separator";
-    if (name.find(':') != std::string::npos)
-        return "it holds a colon";
+    if (name.find('\0') != std::string::npos) return "it holds a zero byte";
+    if (name == "." || name == "..") return "it is \"" + name + "\"";
+    if (name.find_first_of("\\/") != std::string::npos) return "it holds a separator";
+    if (name.find(':') != std::string::npos) return "it holds a colon";
     return std::string();
 }
 

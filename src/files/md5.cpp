@@ -41,8 +41,7 @@ Md5Digest::Md5Digest()
 
 void Md5Digest::Transform(const unsigned char block[64]) {
     std::uint32_t x[16];
-    for (int i = 0; i < 16; ++i)
-        x[i] = LittleEndianWord(block + 4 * i);
+    for (int i = 0; i < 16; ++i) x[i] = LittleEndianWord(block + 4 * i);
     std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
 
     ZAVR_STEP(ZAVR_F, a, b, c, d, x[0], 7, 0xd76aa478u)
@@ -126,27 +125,23 @@ void Md5Digest::Transform(const unsigned char block[64]) {
 #undef ZAVR_STEP
 
 void Md5Digest::Update(const unsigned char* data, std::uint32_t length) {
-    if (finalized_ || length == 0)
-        return;
+    if (finalized_ || length == 0) return;
     std::uint32_t index = (count_[0] >> 3) & 0x3F;
-    if ((count_[0] += length << 3) < (length << 3))
-        ++count_[1];
+    if ((count_[0] += length << 3) < (length << 3)) ++count_[1];
     count_[1] += length >> 29;
     const std::uint32_t room = 64 - index;
     std::uint32_t i = 0;
     if (length >= room) {
         std::memcpy(buffer_ + index, data, room);
         Transform(buffer_);
-        for (i = room; i + 63 < length; i += 64)
-            Transform(data + i);
+        for (i = room; i + 63 < length; i += 64) Transform(data + i);
         index = 0;
     }
     std::memcpy(buffer_ + index, data + i, length - i);
 }
 
 void Md5Digest::Finalize() {
-    if (finalized_)
-        return;
+    if (finalized_) return;
     unsigned char bits[8];
     EncodeWord(count_[0], bits);
     EncodeWord(count_[1], bits + 4);
@@ -155,16 +150,14 @@ void Md5Digest::Finalize() {
     static const unsigned char kPadding[64] = {0x80};
     Update(kPadding, padLength);
     Update(bits, 8);
-    for (int i = 0; i < 4; ++i)
-        EncodeWord(state_[i], digest_ + 4 * i);
+    for (int i = 0; i < 4; ++i) EncodeWord(state_[i], digest_ + 4 * i);
     std::memset(buffer_, 0, sizeof buffer_);
     count_[0] = count_[1] = 0;
     finalized_ = true;
 }
 
 std::string Md5Digest::HexDigest() const {
-    if (!finalized_)
-        return std::string();
+    if (!finalized_) return std::string();
     static const char kDigits[] = "0123456789abcdef";
     std::string text(32, '0');
     for (int i = 0; i < 16; ++i) {

@@ -52,8 +52,7 @@ std::string EnvironmentValue(const char* name) {
 }  // namespace
 
 void WriteLog(int level, std::string text) {
-    if (level == 0)
-        return;
+    if (level == 0) return;
     const std::string line = TimeStamp() + " [ZAVR " + std::to_string(level) + "] " + text + "\n";
     LogFile& log = TheLog();
     log.stream << line;
@@ -80,10 +79,8 @@ std::string UpdaterFolder() {
     const std::string suffix = Sep() + "ZAVR" + Sep() + "ZAVR Orvane" + Sep() + "Updater" + Sep();
     std::string base = EnvironmentValue("APPDATA");
 #ifndef _WIN32
-    if (base.empty())
-        base = EnvironmentValue("XDG_DATA_HOME");
-    if (base.empty() && !EnvironmentValue("HOME").empty())
-        base = EnvironmentValue("HOME") + "/.local/share";
+    if (base.empty()) base = EnvironmentValue("XDG_DATA_HOME");
+    if (base.empty() && !EnvironmentValue("HOME").empty()) base = EnvironmentValue("HOME") + "/.local/share";
     if (base.empty())
         PrintAndThrow(
             "Error: I cannot tell where to keep my log and files: none of APPDATA, XDG_DATA_HOME and HOME is "
@@ -98,13 +95,11 @@ std::string UpdaterFolder() {
 void EnsureDirectory(const std::string& path) {
     boost::system::error_code error;
     boost::filesystem::create_directories(boost::filesystem::path(path), error);
-    if (!error)
-        return;
+    if (!error) return;
     // "Already exists" counts as success only when what exists is a folder.
     boost::system::error_code statusError;
     const bool exists = error.value() == EEXIST || error == boost::system::errc::file_exists;
-    if (exists && boost::filesystem::is_directory(boost::filesystem::path(path), statusError))
-        return;
+    if (exists && boost::filesystem::is_directory(boost::filesystem::path(path), statusError)) return;
     PrintAndThrow("Error: cannot create directory " + path + ", error code " + std::to_string(error.value()));
 }
 

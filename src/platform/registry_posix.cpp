@@ -28,12 +28,10 @@ std::string EnvironmentValue(const char* name) {
 
 // Empty when no variable names a place for the file.
 std::string StorePath() {
-    if (!EnvironmentValue("ZAVR_REGISTRY").empty())
-        return EnvironmentValue("ZAVR_REGISTRY");
+    if (!EnvironmentValue("ZAVR_REGISTRY").empty()) return EnvironmentValue("ZAVR_REGISTRY");
     if (!EnvironmentValue("XDG_CONFIG_HOME").empty())
         return EnvironmentValue("XDG_CONFIG_HOME") + "/zavr/registry.json";
-    if (!EnvironmentValue("HOME").empty())
-        return EnvironmentValue("HOME") + "/.config/zavr/registry.json";
+    if (!EnvironmentValue("HOME").empty()) return EnvironmentValue("HOME") + "/.config/zavr/registry.json";
     WriteLog(2, "I cannot find the registry file: none of ZAVR_REGISTRY, XDG_CONFIG_HOME and HOME is set.");
     return std::string();
 }
@@ -43,16 +41,12 @@ const char* RootName(RegistryRoot root) {
 }
 
 bool SameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
+    if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
         char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
     }
     return true;
 }
@@ -60,21 +54,17 @@ bool SameName(const std::string& a, const std::string& b) {
 // The member of an object whose name matches without regard to case, or nullptr.
 json* FindMember(json& object, const std::string& name) {
     for (auto it = object.begin(); it != object.end(); ++it)
-        if (SameName(it.key(), name))
-            return &it.value();
+        if (SameName(it.key(), name)) return &it.value();
     return nullptr;
 }
 
 // What is wrong with the shape of a parsed store; empty when nothing is.
 std::string ShapeFault(const json& store) {
-    if (!store.is_object())
-        return "its top level is not an object";
+    if (!store.is_object()) return "its top level is not an object";
     for (const auto& root : store.items()) {
-        if (!root.value().is_object())
-            return "the root \"" + root.key() + "\" is not an object";
+        if (!root.value().is_object()) return "the root \"" + root.key() + "\" is not an object";
         for (const auto& key : root.value().items())
-            if (!key.value().is_object())
-                return "the key \"" + key.key() + "\" is not an object";
+            if (!key.value().is_object()) return "the key \"" + key.key() + "\" is not an object";
     }
     return std::string();
 }
@@ -115,19 +105,16 @@ class StoreLock {
   public:
     explicit StoreLock(const std::string& lockPath) {
         fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd_ < 0)
-            return;
+        if (fd_ < 0) return;
         while (::flock(fd_, LOCK_EX) != 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             ::close(fd_);
             fd_ = -1;
             return;
         }
     }
     ~StoreLock() {
-        if (fd_ >= 0)
-            ::close(fd_);  // closing releases the lock
+        if (fd_ >= 0) ::close(fd_);  // closing releases the lock
     }
     StoreLock(const StoreLock&) = delete;
     StoreLock& operator=(const StoreLock&) = delete;
@@ -142,10 +129,8 @@ bool WriteAll(int fd, const std::string& text) {
     std::size_t left = text.size();
     while (left > 0) {
         const ssize_t written = ::write(fd, data, left);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
         data += written;
         left -= static_cast<std::size_t>(written);
     }
@@ -157,8 +142,7 @@ bool WriteAll(int fd, const std::string& text) {
 bool ReplaceStore(const std::string& path, const std::string& text) {
     const std::string temporary = path + ".tmp." + std::to_string(::getpid());
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
+    if (fd < 0) return false;
     const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
     const bool closed = ::close(fd) == 0;
     if (!written || !closed || ::rename(temporary.c_str(), path.c_str()) != 0) {
@@ -182,19 +166,15 @@ RegistryReadStatus ReadRegistryValue(RegistryRoot root, const std::string& subKe
                                      const std::string& valueName, std::string& value) {
     const std::string path = StorePath();
     json store;
-    if (path.empty() || !LoadStore(path, store))
-        return RegistryReadStatus::KeyNotOpened;
+    if (path.empty() || !LoadStore(path, store)) return RegistryReadStatus::KeyNotOpened;
     json* rootObject = FindMember(store, RootName(root));
     json* key = rootObject == nullptr ? nullptr : FindMember(*rootObject, subKey);
-    if (key == nullptr)
-        return RegistryReadStatus::KeyNotOpened;
+    if (key == nullptr) return RegistryReadStatus::KeyNotOpened;
     json* data = FindMember(*key, valueName);
-    if (data == nullptr || !data->is_string())
-        return RegistryReadStatus::ValueNotRead;
+    if (data == nullptr || !data->is_string()) return RegistryReadStatus::ValueNotRead;
     const std::string& text = data->get_ref<const std::string&>();
     const std::string upToZero = text.substr(0, text.find('\0'));
-    if (upToZero.size() + 1 > kRegistryReadBuffer)
-        return RegistryReadStatus::ValueNotRead;
+    if (upToZero.size() + 1 > kRegistryReadBuffer) return RegistryReadStatus::ValueNotRead;
     value = upToZero;
     return RegistryReadStatus::Ok;
 }
@@ -203,33 +183,28 @@ RegistryWriteResult WriteRegistryValue(RegistryRoot root, const std::string& sub
                                        const std::string& valueName, const std::string& data) {
     RegistryWriteResult result{false, RegistryWriteStatus::KeyNotOpened};
     const std::string path = StorePath();
-    if (path.empty())
-        return result;
+    if (path.empty()) return result;
 
     boost::system::error_code folderError;
     const boost::filesystem::path folder = boost::filesystem::path(path).parent_path();
-    if (!folder.empty())
-        boost::filesystem::create_directories(folder, folderError);
+    if (!folder.empty()) boost::filesystem::create_directories(folder, folderError);
     StoreLock lock(path + ".lock");
     if (!lock.Held()) {
         WriteLog(2, "I cannot lock the registry file " + path + ": " + std::strerror(errno) + ".");
         return result;
     }
     json store;
-    if (!LoadStore(path, store))
-        return result;
+    if (!LoadStore(path, store)) return result;
 
     json* rootObject = FindMember(store, RootName(root));
-    if (rootObject == nullptr)
-        rootObject = &(store[RootName(root)] = json::object());
+    if (rootObject == nullptr) rootObject = &(store[RootName(root)] = json::object());
     json* key = FindMember(*rootObject, subKey);
     if (key == nullptr) {
         result.keyCreated = true;
         key = &((*rootObject)[subKey] = json::object());
     }
     json* value = FindMember(*key, valueName);
-    if (value == nullptr)
-        value = &((*key)[valueName] = json());
+    if (value == nullptr) value = &((*key)[valueName] = json());
     *value = data;
 
     const std::string text = store.dump(2, ' ', false, json::error_handler_t::replace) + "\n";

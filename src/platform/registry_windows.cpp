@@ -18,8 +18,7 @@ class OpenKey {
   public:
     OpenKey() = default;
     ~OpenKey() {
-        if (key_ != nullptr)
-            RegCloseKey(key_);
+        if (key_ != nullptr) RegCloseKey(key_);
     }
     OpenKey(const OpenKey&) = delete;
     OpenKey& operator=(const OpenKey&) = delete;
@@ -44,8 +43,7 @@ RegistryReadStatus ReadRegistryValue(RegistryRoot root, const std::string& subKe
     if (RegQueryValueExA(key.Get(), valueName.c_str(), nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer),
                          &size) != ERROR_SUCCESS)
         return RegistryReadStatus::ValueNotRead;
-    if (size > kRegistryReadBuffer)
-        size = kRegistryReadBuffer;
+    if (size > kRegistryReadBuffer) size = kRegistryReadBuffer;
     value.assign(buffer, strnlen(buffer, size));
     return RegistryReadStatus::Ok;
 }

@@ -53,8 +53,7 @@ std::string EscapeSpaces(const std::string& url) {
 }
 
 std::size_t WriteToString(char* data, std::size_t size, std::size_t count, void* target) {
-    if (target == nullptr)
-        return 0;
+    if (target == nullptr) return 0;
     auto& sink = *static_cast<TextSink*>(target);
     const std::size_t bytes = size * count;
     if (bytes > sink.limit - sink.text.size()) {
@@ -76,12 +75,10 @@ std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, void* t
 std::string Downloader::FetchText(const std::string& url) const {
     const std::string escaped = EscapeSpaces(url);
     CurlHandle handle(curl_easy_init());
-    if (!handle)
-        throw std::runtime_error("Failed to create CURL connection");
+    if (!handle) throw std::runtime_error("Failed to create CURL connection");
     char error[CURL_ERROR_SIZE] = {};
     CURLcode code = curl_easy_setopt(handle.get(), CURLOPT_ERRORBUFFER, error);
-    if (code != CURLE_OK)
-        throw std::runtime_error("Failed to set error buffer: " + std::to_string(code));
+    if (code != CURLE_OK) throw std::runtime_error("Failed to set error buffer: " + std::to_string(code));
     if (curl_easy_setopt(handle.get(), CURLOPT_URL, escaped.c_str()) != CURLE_OK)
         throw std::runtime_error(std::string("Failed to set URL: ") + error);
     if (curl_easy_setopt(handle.get(), CURLOPT_FOLLOWLOCATION, 1L) != CURLE_OK)
@@ -131,8 +128,7 @@ bool Downloader::DownloadFile(const std::string& url, const std::string& path) c
     const CURLcode code = curl_easy_perform(handle.get());
     progress.Finish();
     long status = 0;
-    if (code == CURLE_OK)
-        curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &status);
+    if (code == CURLE_OK) curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &status);
     handle.reset();
     // Closing flushes the last bytes: on a full disk that is where the write fails.
     const bool closed = std::fclose(file.release()) == 0;

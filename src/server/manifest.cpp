@@ -12,8 +12,7 @@ namespace {
 // library's type error; a top level that is not an array throws it here.
 const nlohmann::json& FirstElement(const nlohmann::json& document) {
     static const nlohmann::json null;
-    if (document.is_array())
-        return document.empty() ? null : document.front();
+    if (document.is_array()) return document.empty() ? null : document.front();
     return document.at(0);
 }
 

@@ -43,11 +43,9 @@ int TransferProgress::Callback(void* self, std::int64_t total, std::int64_t now,
     auto& progress = *static_cast<TransferProgress*>(self);
     progress.total_ = total;
     progress.received_ = now;
-    if (!progress.terminal_)
-        return 0;
+    if (!progress.terminal_) return 0;
     const Clock::time_point time = Clock::now();
-    if (progress.drawn_ && time - progress.lastDraw_ < kRedrawInterval)
-        return 0;
+    if (progress.drawn_ && time - progress.lastDraw_ < kRedrawInterval) return 0;
     progress.lastDraw_ = time;
     progress.Draw(false);
     return 0;
@@ -67,8 +65,7 @@ void TransferProgress::Draw(bool final) {
         line += percent;
     }
     line += "  " + HumanBytes(static_cast<double>(received_));
-    if (total_ > 0 && !final)
-        line += " of " + HumanBytes(static_cast<double>(total_));
+    if (total_ > 0 && !final) line += " of " + HumanBytes(static_cast<double>(total_));
     line += "  " + HumanBytes(rate) + "/s";
     if (final)
         line += "  in " + Duration(seconds);
@@ -77,8 +74,7 @@ void TransferProgress::Draw(bool final) {
     if (terminal_) {
         // Pad over the rest of the last, possibly longer, text; not every console knows escapes.
         const std::size_t length = line.size();
-        if (length < drawnLength_)
-            line.append(drawnLength_ - length, ' ');
+        if (length < drawnLength_) line.append(drawnLength_ - length, ' ');
         drawnLength_ = length;
         std::fprintf(stderr, "\r%s%s", line.c_str(), final ? "\n" : "");
     } else if (final) {

@@ -26,8 +26,7 @@ TEST(Md5Test, MatchesTheRfcTestSuite) {
     EXPECT_EQ(Hex("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"),
               "d174ab98d277d9f5a5611c2c9f419d9f");
     std::string digits;
-    for (int i = 0; i < 8; ++i)
-        digits += "1234567890";
+    for (int i = 0; i < 8; ++i) digits += "1234567890";
     EXPECT_EQ(Hex(digits), "57edf4a22be3c955ac49da2e2107b67a");
 }
 

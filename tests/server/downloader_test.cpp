@@ -42,8 +42,7 @@ class Staller {
         server.Get(pattern, [this](const httplib::Request&, httplib::Response& response) {
             response.set_content_provider(
                 1 << 20, "text/plain", [this](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                    if (offset == 0)
-                        return sink.write("[", 1);
+                    if (offset == 0) return sink.write("[", 1);
                     std::unique_lock<std::mutex> lock(mutex_);
                     released_.wait_for(lock, std::chrono::seconds(30), [this] { return done_; });
                     return false;

@@ -14,8 +14,7 @@ TestServer::TestServer(std::unique_ptr<httplib::Server> server)
     : server_(std::move(server)),
       scheme_(dynamic_cast<httplib::SSLServer*>(server_.get()) ? "https" : "http") {
     port_ = server_->bind_to_any_port("127.0.0.1");
-    if (port_ <= 0)
-        throw std::runtime_error("test: cannot bind a port on 127.0.0.1");
+    if (port_ <= 0) throw std::runtime_error("test: cannot bind a port on 127.0.0.1");
     // Recorded before the request is answered, so a client that has its answer finds it listed.
     server_->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -26,8 +25,7 @@ TestServer::TestServer(std::unique_ptr<httplib::Server> server)
 
 TestServer::~TestServer() {
     server_->stop();
-    if (thread_.joinable())
-        thread_.join();
+    if (thread_.joinable()) thread_.join();
 }
 
 void TestServer::Get(const std::string& pattern, httplib::Server::Handler handler) {
@@ -37,8 +35,7 @@ void TestServer::Get(const std::string& pattern, httplib::Server::Handler handle
 void TestServer::Start() {
     thread_ = std::thread([this] { server_->listen_after_bind(); });
     // The socket already listens, so connections queue from here on; wait for the accept loop too.
-    while (!server_->is_running())
-        std::this_thread::yield();
+    while (!server_->is_running()) std::this_thread::yield();
 }
 
 std::string TestServer::Url(const std::string& path) const {

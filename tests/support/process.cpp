@@ -12,23 +12,18 @@ namespace zavr::test {
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
                          const std::map<std::string, std::string>& env) {
     int out[2], err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
-        throw std::runtime_error("test: pipe");
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("test: pipe");
     std::vector<std::string> envText;
-    for (const auto& [name, value] : env)
-        envText.push_back(name + "=" + value);
+    for (const auto& [name, value] : env) envText.push_back(name + "=" + value);
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const auto& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
+    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     std::vector<char*> envp;
-    for (auto& entry : envText)
-        envp.push_back(entry.data());
+    for (auto& entry : envText) envp.push_back(entry.data());
     envp.push_back(nullptr);
 
     const pid_t pid = ::fork();
-    if (pid < 0)
-        throw std::runtime_error("test: fork");
+    if (pid < 0) throw std::runtime_error("test: fork");
     if (pid == 0) {
         ::dup2(out[1], 1);
         ::dup2(err[1], 2);
@@ -41,11 +36,9 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     int open = 2;
     while (open > 0) {
-        if (::poll(fds, 2, -1) < 0)
-            continue;
+        if (::poll(fds, 2, -1) < 0) continue;
         for (pollfd& fd : fds) {
-            if (fd.fd < 0 || fd.revents == 0)
-                continue;
+            if (fd.fd < 0 || fd.revents == 0) continue;
             char buffer[65536];
             const ssize_t got = ::read(fd.fd, buffer, sizeof buffer);
             if (got > 0) {
@@ -59,8 +52,7 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     }
     int status = 0;
     ::waitpid(pid, &status, 0);
-    if (WIFEXITED(status))
-        result.exitCode = WEXITSTATUS(status);
+    if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
     return result;
 }
 

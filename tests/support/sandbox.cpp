@@ -22,8 +22,7 @@ TempDir::~TempDir() {
 }
 
 ScopedEnv::ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name)) {
-    if (const char* old = std::getenv(name_.c_str()))
-        old_ = old;
+    if (const char* old = std::getenv(name_.c_str())) old_ = old;
     if (value)
         ::setenv(name_.c_str(), value->c_str(), 1);
     else
@@ -39,8 +38,7 @@ ScopedEnv::~ScopedEnv() {
 
 std::string ReadFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
-    if (!file)
-        throw std::runtime_error("test: cannot read " + path);
+    if (!file) throw std::runtime_error("test: cannot read " + path);
     std::ostringstream text;
     text << file.rdbuf();
     return text.str();
@@ -48,26 +46,22 @@ std::string ReadFile(const std::string& path) {
 
 void WriteFile(const std::string& path, const std::string& content) {
     const fs::path parent = fs::path(path).parent_path();
-    if (!parent.empty())
-        fs::create_directories(parent);
+    if (!parent.empty()) fs::create_directories(parent);
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file << content;
-    if (!file)
-        throw std::runtime_error("test: cannot write " + path);
+    if (!file) throw std::runtime_error("test: cannot write " + path);
 }
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);)
-        lines.push_back(line);
+    for (std::string line; std::getline(stream, line);) lines.push_back(line);
     return lines;
 }
 
 std::vector<std::string> LogEntries(const std::string& text) {
     std::vector<std::string> entries;
-    for (const std::string& line : Lines(text))
-        entries.push_back(line.size() > 20 ? line.substr(20) : line);
+    for (const std::string& line : Lines(text)) entries.push_back(line.size() > 20 ? line.substr(20) : line);
     return entries;
 }
 

@@ -41,8 +41,7 @@ void UpdateSandbox::Publish(int id, int version, const std::string& path, const 
 void UpdateSandbox::Install(const std::string& displayVersion, bool simulatorInstalled) {
     nlohmann::json registry = {
         {"HKEY_LOCAL_MACHINE", {{kUninstallKey, {{"DisplayVersion", displayVersion}}}}}};
-    if (simulatorInstalled)
-        registry["HKEY_CURRENT_USER"] = {{kSimKey, {{"AppPath", dir_ / "sim"}}}};
+    if (simulatorInstalled) registry["HKEY_CURRENT_USER"] = {{kSimKey, {{"AppPath", dir_ / "sim"}}}};
     WriteFile(dir_ / "registry.json", registry.dump(2));
 }
 
@@ -53,14 +52,16 @@ void UpdateSandbox::Start() {
     started_ = true;
 }
 
-ProcessResult UpdateSandbox::Run() {
-    if (!started_)
-        Start();
-    return RunProcess(ZAVR_UPDATER_EXE, {},
-                      {{"APPDATA", dir_ / "appdata"},
-                       {"ZAVR_REGISTRY", dir_ / "registry.json"},
-                       // The server's address is built into the program; the test server is its proxy.
-                       {"http_proxy", server_.ProxyAddress()}});
+ProcessResult UpdateSandbox::Run(const std::map<std::string, std::string>& overrides) {
+    if (!started_) Start();
+    std::map<std::string, std::string> env = {
+        {"APPDATA", dir_ / "appdata"},
+        {"ZAVR_REGISTRY", dir_ / "registry.json"},
+        // The server's address is built into the program; the test server is its proxy.
+        {"http_proxy", server_.ProxyAddress()},
+    };
+    for (const auto& [name, value] : overrides) env[name] = value;
+    return RunProcess(ZAVR_UPDATER_EXE, {}, env);
 }
 
 nlohmann::json UpdateSandbox::Registry() const {
@@ -80,8 +81,7 @@ std::vector<std::string> UpdateSandbox::LastRunLog() const {
     const std::vector<std::string> all = LogEntries(LogText());
     std::size_t start = 0;
     for (std::size_t i = 0; i < all.size(); ++i)
-        if (all[i] == "[ZAVR 1] ===== ZAVR updater commencing")
-            start = i;
+        if (all[i] == "[ZAVR 1] ===== ZAVR updater commencing") start = i;
     return std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(start), all.end());
 }
 

@@ -38,7 +38,8 @@ class UpdateSandbox {
     // Serves the release; call once, after any routes of the test's own.
     void Start();
 
-    ProcessResult Run();
+    // Runs the real program in the sandbox; overrides replace its environment's entries.
+    ProcessResult Run(const std::map<std::string, std::string>& overrides = {});
     nlohmann::json Registry() const;
     std::string RegistryValue(const std::string& root, const std::string& key, const std::string& name) const;
     std::string LogText() const;

@@ -1,0 +1,75 @@
+// The download progress line as a terminal shows it.
+#include "server/progress.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <thread>
+
+namespace zavr {
+namespace {
+
+// Puts a pseudo-terminal on standard error for its lifetime and collects what is written to it.
+class TerminalOnStderr {
+  public:
+    TerminalOnStderr() {
+        if (::openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0)
+            throw std::runtime_error("test: openpty");
+        saved_ = ::dup(2);
+        ::dup2(slave_, 2);
+    }
+    ~TerminalOnStderr() {
+        ::dup2(saved_, 2);
+        ::close(saved_);
+        ::close(slave_);
+        ::close(master_);
+    }
+    std::string Drain() {
+        std::string text;
+        char buffer[4096];
+        ::fcntl(master_, F_SETFL, O_NONBLOCK);
+        for (ssize_t got; (got = ::read(master_, buffer, sizeof buffer)) > 0;)
+            text.append(buffer, static_cast<std::size_t>(got));
+        return text;
+    }
+
+  private:
+    int master_ = -1, slave_ = -1, saved_ = -1;
+};
+
+TEST(ProgressTest, ATerminalGetsOneLineRedrawnInPlaceAtMostTenTimesASecond) {
+    TerminalOnStderr terminal;
+    TransferProgress progress("big.bin");
+    const auto start = std::chrono::steady_clock::now();
+    int calls = 0;
+    // libcurl calls back far more often than the display may change.
+    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(350)) {
+        TransferProgress::Callback(&progress, 4 << 20, std::int64_t{calls} * 1024, 0, 0);
+        ++calls;
+        std::this_thread::yield();
+    }
+    progress.Finish();
+    const std::string shown = terminal.Drain();
+    std::size_t redraws = 0;
+    for (char c : shown) redraws += c == '\r';
+    EXPECT_GT(calls, 100);
+    EXPECT_GE(redraws, 2u);
+    EXPECT_LE(redraws, 6u) << "at most ten a second, and the final one";
+    EXPECT_EQ(shown.find("\r\n"), shown.size() - 2) << "one new line, at the end";
+    EXPECT_NE(shown.find("big.bin  "), std::string::npos);
+    EXPECT_NE(shown.find("% "), std::string::npos) << "the size is known, so a percentage shows";
+    EXPECT_NE(shown.find(" of 4.0 MiB"), std::string::npos) << shown;
+    EXPECT_NE(shown.find(" left"), std::string::npos);
+}
+
+TEST(ProgressTest, HumanBytes) {
+    EXPECT_EQ(HumanBytes(0), "0 B");
+    EXPECT_EQ(HumanBytes(1023), "1023 B");
+    EXPECT_EQ(HumanBytes(1536), "1.5 KiB");
+    EXPECT_EQ(HumanBytes(5.0 * (1 << 30)), "5.0 GiB");
+}
+
+}  // namespace
+}  // namespace zavr

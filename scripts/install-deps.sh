@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing need, if any are missing.
-# Runs apt-get update at most once; needs root only when something is missing.
+# Installs the Debian packages that building and testing need, native and Windows alike, if any are
+# missing. The package sources are set up first (the i386 architecture for Wine, source packages for the
+# Windows libraries), so that one apt-get update serves everything. Needs root only when something is
+# missing.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 packages=(
-  build-essential cmake ninja-build pkg-config binutils bc
+  build-essential cmake ninja-build pkg-config binutils bc openssl
   libcurl4-openssl-dev nlohmann-json3-dev libboost-filesystem-dev
-  libgtest-dev libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev openssl
-  g++-mingw-w64-i686-posix
-  "$@"
+  libgtest-dev libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev
+  g++-mingw-w64-i686-posix dpkg-dev patch xz-utils
+  wine wine32:i386
 )
 
 missing=()
@@ -17,13 +20,18 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+has_i386() { dpkg --print-foreign-architectures | grep -qx i386; }
+has_deb_src() { grep -rqsE '^[[:space:]]*(Types:.*deb-src|deb-src[[:space:]])' /etc/apt/sources.list /etc/apt/sources.list.d/; }
+[ ${#missing[@]} -eq 0 ] && has_i386 && has_deb_src && exit 0
 
-echo "Installing: ${missing[*]}"
 if [ "$(id -u)" -ne 0 ]; then
-  echo "These Debian packages are missing and I need root to install them: ${missing[*]}" >&2
+  echo "I need root to set up Debian's package sources and install: ${missing[*]:-nothing}" >&2
   exit 1
 fi
+has_i386 || dpkg --add-architecture i386
+has_deb_src || scripts/add-deb-src.sh
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "Installing: ${missing[*]}"
+apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null >/dev/null

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Builds the Windows program's libraries for i686-w64-mingw32 from Debian's own source packages, once
+# per machine: libcurl (static, Schannel TLS, HTTP and HTTPS only) and Boost.Filesystem (static,
+# against the machine's own Boost headers of the same version). nlohmann/json is header-only.
+# Prints the folder that holds them (default /var/cache/zavr/win32-deps, or $ZAVR_WIN32_DEPS).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$(pwd)
+prefix=${ZAVR_WIN32_DEPS:-/var/cache/zavr/win32-deps}
+boost_source=boost1.74 # the source package of the headers in /usr/include/boost (libboost1.74-dev)
+
+scripts/install-deps.sh >&2
+
+key="curl-$(apt-cache showsrc curl 2>/dev/null | sed -n 's/^Version: //p' | sort -V | tail -n 1) boost-$(dpkg-query -W -f='${Version}' libboost1.74-dev)"
+if [ -e "$prefix/.built" ] && [ "$(cat "$prefix/.built")" = "$key" ]; then
+  echo "$prefix"
+  exit 0
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+rm -rf "$prefix"
+mkdir -p "$prefix/include" "$prefix/lib"
+cd "$work"
+echo "Fetching the source packages of curl and $boost_source ..." >&2
+if ! apt-get source --download-only curl "$boost_source" >fetch.log 2>&1; then
+  cat fetch.log >&2
+  exit 1
+fi
+
+echo "Building libcurl ..." >&2
+dpkg-source --no-check -x curl_*.dsc curl >/dev/null
+cmake -S curl -B curl-build -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-i686.cmake" -DCMAKE_INSTALL_PREFIX="$prefix" \
+  -DBUILD_SHARED_LIBS=OFF -DCURL_STATICLIB=ON -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF \
+  -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DHTTP_ONLY=ON -DCURL_USE_LIBSSH2=OFF -DUSE_LIBIDN2=OFF \
+  -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF -DENABLE_MANUAL=OFF >/dev/null
+cmake --build curl-build >/dev/null
+cmake --install curl-build >/dev/null
+
+echo "Building Boost.Filesystem ..." >&2
+tar -xJf "${boost_source}"_*.orig.tar.xz --wildcards '*/libs/filesystem/src/*'
+tar -xJf "${boost_source}"_*.debian.tar.xz
+top=$(ls -d */libs/filesystem/src | head -n 1 | cut -d/ -f1)
+# Debian's own patches to these sources, where a patch touches nothing else.
+while read -r patch; do
+  file=debian/patches/$patch
+  [ -f "$file" ] || continue
+  touched=$(grep -E '^\+\+\+ ' "$file" | awk '{print $2}' | sed 's|^[^/]*/||' | sort -u)
+  if [ -n "$touched" ] && ! grep -qv '^libs/filesystem/src/' <<<"$touched"; then
+    patch -s -d "$top" -p1 <"$file"
+  fi
+done < <(grep -v '^#' debian/patches/series)
+# The machine's Boost headers, reached through a folder that holds nothing else, never /usr/include.
+ln -s /usr/include/boost "$prefix/include/boost"
+ln -s /usr/include/nlohmann "$prefix/include/nlohmann"
+mkdir -p objects
+for source in "$top"/libs/filesystem/src/*.cpp; do
+  i686-w64-mingw32-g++-posix -std=c++17 -O2 -I"$prefix/include" -DBOOST_FILESYSTEM_STATIC_LINK=1 \
+    -DBOOST_FILESYSTEM_SOURCE -DBOOST_ALL_NO_LIB -DNDEBUG -c "$source" -o "objects/$(basename "$source" .cpp).o" &
+done
+wait
+i686-w64-mingw32-ar rcs "$prefix/lib/libboost_filesystem.a" objects/*.o
+
+echo "$key" >"$prefix/.built"
+echo "$prefix"

@@ -1,0 +1,178 @@
+#!/usr/bin/env bash
+# End-to-end runs of the Windows program under Wine: the real executable, the real registry calls (seeded
+# and read back with Wine's own reg), APPDATA, backslash paths and libcurl's Windows transfers, against
+# a server on 127.0.0.1. Ends with the line "N passed, N failed".
+# Usage: tests/wine/scenarios.sh EXE DEVSERVER TEST-SERVER SAMPLE-RELEASE
+set -uo pipefail
+exe=$1 devserver=$2 testserver=$3 samples=$4
+
+work=$(mktemp -d)
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEARCH=win32
+server_pid=""
+cleanup() {
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
+  wineserver -k 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+passed=0 failed=0
+pass() { passed=$((passed + 1)); }
+fail() {
+  failed=$((failed + 1))
+  echo "FAILED [$scenario] $*"
+}
+# check DESCRIPTION COMMAND...: one assertion.
+check() {
+  local what=$1
+  shift
+  if "$@"; then pass; else fail "$what"; fi
+}
+logged() { grep -qxF -- "$1" "$work/run.log"; }
+logged_start() { grep -q -- "^$(sed 's/[][\.*^$]/\\&/g' <<<"$1")" "$work/run.log"; }
+not_logged() { ! grep -qF -- "$1" "$work/run.log" && ! grep -qF -- "$1" "$work/console.txt"; }
+same_file() { cmp -s "$1" "$2"; }
+absent() { [ ! -e "$1" ]; }
+
+start=$(date +%s)
+wineboot -i >/dev/null 2>&1
+wineserver -p # one server for all the runs below
+echo "Wine prefix ready in $(($(date +%s) - start)) s"
+
+drive=$WINEPREFIX/drive_c
+appdata_win=$(wine cmd /c echo %APPDATA% | tr -d '\r')
+appdata=$(winepath -u "$appdata_win" 2>/dev/null)
+data="$appdata/ZAVR/ZAVR Orvane/Updater"
+uninstall='HKLM\SOFTWARE\WOW6432Node\Microsoft\Windows\CurrentVersion\Uninstall\{ED28645E-F9BC-451F-AB11-81DA5FE29A0F}'
+simkey='HKCU\Software\ZAVR Sim\XSE'
+sim=$drive/ZAVR\ Sim
+temp="$data/KA2 Orvane/XSE"
+
+reg_value() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v name="$2" '$1 == name { print $3 }'; }
+
+# A fresh installation of 1.1.0, its registry entries and an empty data folder.
+reset() {
+  rm -rf "$appdata/ZAVR" "$sim"
+  mkdir -p "$sim"
+  for version in 100 110; do cp -a "$samples/releases/1001/$version/." "$sim/"; done
+  wine reg add "$uninstall" /v DisplayVersion /d "${1:-1.1.0}" /f >/dev/null
+  wine reg add "$simkey" /v AppPath /d 'C:\ZAVR Sim' /f >/dev/null
+}
+
+# run SERVER-ARGS...: serves, runs the updater once through it, stops the server.
+run() {
+  coproc SERVER { exec "$@" 2>&1; }
+  server_pid=$SERVER_PID
+  local ready port
+  read -r ready <&"${SERVER[0]}"
+  port=${ready##*127.0.0.1:}
+  port=${port%/}
+  exec 3<&"${SERVER[0]}"
+  cat <&3 >"$work/server.log" &
+  http_proxy=http://127.0.0.1:$port wine "$exe" >"$work/console.raw" 2>/dev/null
+  status=$?
+  kill "$server_pid" 2>/dev/null
+  wait "$server_pid" 2>/dev/null
+  server_pid=""
+  exec 3<&-
+  tr -d '\r' <"$work/console.raw" >"$work/console.txt"
+  # The last run's entries of the log, without time stamps.
+  tr -d '\r' <"$data/zavr_updater_log.txt" | cut -c21- |
+    awk '/^\[ZAVR 1\] ===== ZAVR updater commencing$/ { n = 0 } { line[n++] = $0 } END { for (i = 0; i < n; i++) print line[i] }' \
+      >"$work/run.log"
+}
+serve_release() { run "$devserver" --port 0 "$samples"; }
+serve_with() { run "$testserver" "$@" "$samples"; }
+
+scenario="update with backup"
+reset
+cp "$sim/ZAVR KA2/aircraft.cfg" "$work/installed-aircraft.cfg"
+serve_release
+check "exit status 0" [ "$status" -eq 0 ]
+check "installed version" logged "[ZAVR 1] Installed ZAVR product version: 110"
+check "simulator folder with a backslash" logged "[ZAVR 1] Sim install directory in registry is C:\\ZAVR Sim\\"
+check "product folder" logged "[ZAVR 1] Product directory C:\\ZAVR Sim\\ZAVR KA2\\ exists"
+check "totals" logged "[ZAVR 1] Upstream says 3 new file(s) totaling 3KB"
+check "download numbering" logged "[ZAVR 1] File 3 of 3 downloaded, passed integrity check."
+check "new folder" logged "[ZAVR 1] C:\\ZAVR Sim\\ZAVR KA2\\checklists does not exist; created."
+check "installed and checked" logged "[ZAVR 1] Integrity OK: C:\\ZAVR Sim\\ZAVR KA2\\checklists\\Normal Procedures.txt"
+check "success" logged "[ZAVR 1] Great, KA2 Orvane for XSE was successfully updated to the latest version!"
+check "counts" logged "[ZAVR 1] Installed products successfully updated: 1"
+check "file replaced" same_file "$sim/ZAVR KA2/aircraft.cfg" "$samples/releases/1001/123/ZAVR KA2/aircraft.cfg"
+check "file added" same_file "$sim/ZAVR KA2/checklists/Normal Procedures.txt" \
+  "$samples/releases/1001/123/ZAVR KA2/checklists/Normal Procedures.txt"
+check "backup of the replaced file" same_file "$temp/Backup/KA2/XSE/ZAVR KA2/aircraft.cfg" "$work/installed-aircraft.cfg"
+check "no backup of an added file" absent "$temp/Backup/KA2/XSE/ZAVR KA2/checklists/Normal Procedures.txt"
+check "no partial copies left" [ -z "$(find "$sim" -name '*.zavr-partial')" ]
+check "version recorded" [ "$(reg_value "$uninstall" DisplayVersion)" = "1.2.3" ]
+check "log in APPDATA with CR LF" grep -q $'\r$' "$data/zavr_updater_log.txt"
+check "console shows the log" [ "$(cut -c21- "$work/console.txt")" = "$(cat "$work/run.log")" ]
+check "no detail lines" not_logged "Backed up "
+check "no detail lines" not_logged "This product using temp dir"
+
+scenario="re-use of intact files"
+wine reg add "$uninstall" /v DisplayVersion /d 1.1.0 /f >/dev/null
+serve_release
+check "exit status 0" [ "$status" -eq 0 ]
+check "intact file kept" logged "[ZAVR 1] Existing file integrity OK: ZAVR KA2\\aircraft.cfg"
+check "intact file kept" logged "[ZAVR 1] Existing file integrity OK: ZAVR KA2\\panel\\panel.cfg"
+check "nothing downloaded" [ -z "$(grep '/files/' "$work/server.log")" ]
+check "success" logged "[ZAVR 1] Installed products successfully updated: 1"
+
+scenario="current"
+serve_release
+check "current" logged "[ZAVR 1] 123 is the current version. No need to update."
+check "counts" logged "[ZAVR 1] Installed products successfully updated: 0"
+
+scenario="404 mid-list"
+reset
+echo "gone" >"$work/gone.txt"
+serve_with --answer '/files/XSE/KA2/1/ZAVR KA2/panel/panel.cfg' 404 "$work/gone.txt"
+check "exit status 0" [ "$status" -eq 0 ]
+check "abnormal code" logged "[ZAVR 2] Error in file download - server provided abnormal response code 404"
+check "product failed" logged "[ZAVR 2] Update terminated abnormally for KA2 Orvane for XSE: Aborting file download; see error above."
+check "counts" logged "[ZAVR 1] Installed products that failed to update: 1"
+check "earlier download kept" same_file "$temp/ZAVR KA2/aircraft.cfg" "$samples/releases/1001/123/ZAVR KA2/aircraft.cfg"
+check "installed file unchanged" same_file "$sim/ZAVR KA2/aircraft.cfg" "$samples/releases/1001/110/ZAVR KA2/aircraft.cfg"
+check "version unchanged" [ "$(reg_value "$uninstall" DisplayVersion)" = "1.1.0" ]
+
+scenario="digest mismatch"
+reset
+printf '[{"Folder": "ZAVR KA2", "FilePath": "ZAVR KA2\\\\aircraft.cfg", "FileSize": 1, "MD5Hash": "%s"}]' \
+  "$(md5sum "$samples/releases/1001/123/ZAVR KA2/aircraft.cfg" | cut -d' ' -f1 | tr a-f A-F)" >"$work/list.json"
+serve_with --answer /filelist 200 "$work/list.json"
+check "integrity failure" logged "[ZAVR 2] Update terminated abnormally for KA2 Orvane for XSE: Aborting file download, a downloaded file has failed integrity-check."
+check "installed file unchanged" same_file "$sim/ZAVR KA2/aircraft.cfg" "$samples/releases/1001/110/ZAVR KA2/aircraft.cfg"
+
+scenario="unsafe path"
+reset
+printf '[{"Folder": "..\\\\..", "FilePath": "..\\\\..\\\\evil.dll", "FileSize": 1, "MD5Hash": "d41d8cd98f00b204e9800998ecf8427e"}]' >"$work/list.json"
+serve_with --answer /filelist 200 "$work/list.json"
+check "refused" logged "[ZAVR 2] Update terminated abnormally for KA2 Orvane for XSE: Entry 1 of the server's file list names the path \"..\\..\", which I refuse: it climbs out of its folder with \"..\"."
+check "nothing written outside" [ -z "$(find "$drive" -name evil.dll)" ]
+check "nothing requested" [ -z "$(grep '/files/' "$work/server.log")" ]
+
+scenario="simulator not installed"
+reset
+wine reg delete "$simkey" /f >/dev/null 2>&1
+serve_release
+check "registry error" logged "[ZAVR 2] Failed to open registry key!"
+check "skipped" logged "[ZAVR 1] I found no sim install corresponding to product ID 1001; skipping."
+check "counts" logged "[ZAVR 1] Installed products that failed to update: 0"
+
+scenario="out-dated"
+reset 0.9.0
+serve_release
+check "out-dated" logged "[ZAVR 1] 90 is out-dated and must be updated with the full installer."
+check "advice" logged_start "[ZAVR 1] Log into your account at "
+check "version unchanged" [ "$(reg_value "$uninstall" DisplayVersion)" = "0.9.0" ]
+
+scenario="no product installed"
+reset
+wine reg delete "$uninstall" /f >/dev/null 2>&1
+serve_release
+check "version 0" logged "[ZAVR 1] Installed ZAVR product version: 0"
+
+echo "Wine scenarios took $(($(date +%s) - start)) s"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -124,7 +124,8 @@ std::string Release::Digest(const std::string& diskPath) {
     struct stat status {};
     if (::stat(diskPath.c_str(), &status) != 0) return std::string();
     const auto size = static_cast<std::uintmax_t>(status.st_size);
-    const std::int64_t time = std::int64_t{status.st_mtim.tv_sec} * 1000000000 + status.st_mtim.tv_nsec;
+    const std::int64_t time = std::int64_t{status.st_mtim.tv_sec} * 1000000000 + status.st_mtim.tv_nsec +
+                              static_cast<std::int64_t>(status.st_ino) * 31;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         const auto found = digests_.find(diskPath);

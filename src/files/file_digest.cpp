@@ -1,7 +1,9 @@
 // Checking a file against the digest the server gave.
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <memory>
-#include <vector>
 
 #include "files/file_digest.h"
 #include "files/md5.h"
@@ -19,6 +21,20 @@ struct FileClose {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
+// The file's size as the system reports it, or the chunk size when it cannot tell; only a hint, as the
+// file is read to its end whatever it says.
+std::size_t FileSizeHint(std::FILE* file) {
+#ifdef _WIN32
+    struct _stat64 status {};
+    if (_fstat64(_fileno(file), &status) != 0 || status.st_size < 0) return kChunkBytes;
+#else
+    struct stat status {};
+    if (::fstat(::fileno(file), &status) != 0 || status.st_size < 0) return kChunkBytes;
+#endif
+    return static_cast<std::uint64_t>(status.st_size) < kChunkBytes ? static_cast<std::size_t>(status.st_size)
+                                                                     : kChunkBytes;
+}
+
 }  // namespace
 
 bool FileDigestText(const std::string& path, std::string& digestText) {
@@ -28,11 +44,14 @@ bool FileDigestText(const std::string& path, std::string& digestText) {
         return false;
     }
     std::setvbuf(file.get(), nullptr, _IONBF, 0);  // the chunks are large; a stdio buffer only adds a copy
-    std::vector<unsigned char> chunk(kChunkBytes);
+    // A small file needs no more than its own size (plus one byte to meet the end at once); the buffer is
+    // left uninitialised, as every byte hashed is read into it first.
+    const std::size_t chunkBytes = std::min(kChunkBytes, FileSizeHint(file.get()) + 1);
+    const std::unique_ptr<unsigned char[]> chunk(new unsigned char[chunkBytes]);
     Md5Digest digest;
     std::size_t got = 0;
-    while ((got = std::fread(chunk.data(), 1, chunk.size(), file.get())) > 0)
-        digest.Update(chunk.data(), static_cast<std::uint32_t>(got));
+    while ((got = std::fread(chunk.get(), 1, chunkBytes, file.get())) > 0)
+        digest.Update(chunk.get(), static_cast<std::uint32_t>(got));
     if (std::ferror(file.get())) {
         WriteLog(2, "I was unable to read " + path + " to check its integrity.");
         return false;

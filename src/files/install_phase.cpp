@@ -8,6 +8,7 @@
 #include "files/file_list.h"
 #include "files/paths.h"
 #include "log/log.h"
+#include "platform/file_copy.h"
 #include "platform/paths.h"
 
 namespace zavr {
@@ -33,7 +34,9 @@ int Updater::InstallProductFiles(const std::string& tempFolder, const std::strin
         const std::string destination = simFolder + LocalRelativePath(file.FilePath);
         const std::string backup = backupRoot + LocalRelativePath(file.FilePath);
         if (PathExists(destination)) {
-            ReplaceWith(CopyBeside(destination, backup), backup);
+            // An earlier backup is replaced in place: the installed file is still untouched here, so a
+            // copy that fails part-way loses nothing the user has.
+            CopyFileData(destination, backup);
             WriteLog(0, "Backed up " + destination + " to " + backup);
         }
 

@@ -23,11 +23,16 @@ inline void EncodeWord(std::uint32_t word, unsigned char* out) {
 
 // The four auxiliary functions of the RFC, in forms that compile to few instructions.
 #define ZAVR_F(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
-#define ZAVR_G(x, y, z) ((y) ^ ((z) & ((x) ^ (y))))
 #define ZAVR_H(x, y, z) ((x) ^ (y) ^ (z))
 #define ZAVR_I(x, y, z) ((y) ^ ((x) | ~(z)))
 #define ZAVR_STEP(f, a, b, c, d, x, s, t) \
     a += f(b, c, d) + (x) + (t);          \
+    a = Rotate(a, s) + (b);
+// G(x, y, z) = (x & z) | (y & ~z): the two halves never share a bit, so they can be added separately,
+// which lets the processor start on them before the previous step has finished.
+#define ZAVR_STEP_G(a, b, c, d, x, s, t)     \
+    a += ((x) + (t)) + (~(d) & (c));         \
+    a += (d) & (b);                          \
     a = Rotate(a, s) + (b);
 
 }  // namespace
@@ -61,22 +66,22 @@ void Md5Digest::Transform(const unsigned char block[64]) {
     ZAVR_STEP(ZAVR_F, c, d, a, b, x[14], 17, 0xa679438eu)
     ZAVR_STEP(ZAVR_F, b, c, d, a, x[15], 22, 0x49b40821u)
 
-    ZAVR_STEP(ZAVR_G, a, b, c, d, x[1], 5, 0xf61e2562u)
-    ZAVR_STEP(ZAVR_G, d, a, b, c, x[6], 9, 0xc040b340u)
-    ZAVR_STEP(ZAVR_G, c, d, a, b, x[11], 14, 0x265e5a51u)
-    ZAVR_STEP(ZAVR_G, b, c, d, a, x[0], 20, 0xe9b6c7aau)
-    ZAVR_STEP(ZAVR_G, a, b, c, d, x[5], 5, 0xd62f105du)
-    ZAVR_STEP(ZAVR_G, d, a, b, c, x[10], 9, 0x02441453u)
-    ZAVR_STEP(ZAVR_G, c, d, a, b, x[15], 14, 0xd8a1e681u)
-    ZAVR_STEP(ZAVR_G, b, c, d, a, x[4], 20, 0xe7d3fbc8u)
-    ZAVR_STEP(ZAVR_G, a, b, c, d, x[9], 5, 0x21e1cde6u)
-    ZAVR_STEP(ZAVR_G, d, a, b, c, x[14], 9, 0xc33707d6u)
-    ZAVR_STEP(ZAVR_G, c, d, a, b, x[3], 14, 0xf4d50d87u)
-    ZAVR_STEP(ZAVR_G, b, c, d, a, x[8], 20, 0x455a14edu)
-    ZAVR_STEP(ZAVR_G, a, b, c, d, x[13], 5, 0xa9e3e905u)
-    ZAVR_STEP(ZAVR_G, d, a, b, c, x[2], 9, 0xfcefa3f8u)
-    ZAVR_STEP(ZAVR_G, c, d, a, b, x[7], 14, 0x676f02d9u)
-    ZAVR_STEP(ZAVR_G, b, c, d, a, x[12], 20, 0x8d2a4c8au)
+    ZAVR_STEP_G(a, b, c, d, x[1], 5, 0xf61e2562u)
+    ZAVR_STEP_G(d, a, b, c, x[6], 9, 0xc040b340u)
+    ZAVR_STEP_G(c, d, a, b, x[11], 14, 0x265e5a51u)
+    ZAVR_STEP_G(b, c, d, a, x[0], 20, 0xe9b6c7aau)
+    ZAVR_STEP_G(a, b, c, d, x[5], 5, 0xd62f105du)
+    ZAVR_STEP_G(d, a, b, c, x[10], 9, 0x02441453u)
+    ZAVR_STEP_G(c, d, a, b, x[15], 14, 0xd8a1e681u)
+    ZAVR_STEP_G(b, c, d, a, x[4], 20, 0xe7d3fbc8u)
+    ZAVR_STEP_G(a, b, c, d, x[9], 5, 0x21e1cde6u)
+    ZAVR_STEP_G(d, a, b, c, x[14], 9, 0xc33707d6u)
+    ZAVR_STEP_G(c, d, a, b, x[3], 14, 0xf4d50d87u)
+    ZAVR_STEP_G(b, c, d, a, x[8], 20, 0x455a14edu)
+    ZAVR_STEP_G(a, b, c, d, x[13], 5, 0xa9e3e905u)
+    ZAVR_STEP_G(d, a, b, c, x[2], 9, 0xfcefa3f8u)
+    ZAVR_STEP_G(c, d, a, b, x[7], 14, 0x676f02d9u)
+    ZAVR_STEP_G(b, c, d, a, x[12], 20, 0x8d2a4c8au)
 
     ZAVR_STEP(ZAVR_H, a, b, c, d, x[5], 4, 0xfffa3942u)
     ZAVR_STEP(ZAVR_H, d, a, b, c, x[8], 11, 0x8771f681u)
@@ -119,10 +124,10 @@ void Md5Digest::Transform(const unsigned char block[64]) {
 }
 
 #undef ZAVR_F
-#undef ZAVR_G
 #undef ZAVR_H
 #undef ZAVR_I
 #undef ZAVR_STEP
+#undef ZAVR_STEP_G
 
 void Md5Digest::Update(const unsigned char* data, std::uint32_t length) {
     if (finalized_ || length == 0) return;

@@ -2,6 +2,8 @@
 
 #include <boost/filesystem.hpp>
 
+#include "platform/file_copy.h"
+
 namespace fs = boost::filesystem;
 
 namespace zavr {
@@ -13,7 +15,7 @@ bool PathExists(const std::string& path) {
 std::string CopyBeside(const std::string& source, const std::string& target) {
     const std::string temporary = target + ".zavr-partial";
     try {
-        fs::copy_file(fs::path(source), fs::path(temporary), fs::copy_options::overwrite_existing);
+        CopyFileData(source, temporary);
     } catch (...) {
         RemoveQuietly(temporary);
         throw;

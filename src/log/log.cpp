@@ -11,6 +11,14 @@
 
 #include "platform/paths.h"
 
+#ifdef _WIN32
+#include <io.h>
+#define ZAVR_ISATTY(fd) _isatty(fd)
+#else
+#include <unistd.h>
+#define ZAVR_ISATTY(fd) isatty(fd)
+#endif
+
 namespace zavr {
 namespace {
 
@@ -44,6 +52,11 @@ std::string EnvironmentValue(const char* name) {
     return value == nullptr ? std::string() : std::string(value);
 }
 
+bool ConsoleIsTerminal() {
+    static const bool terminal = ZAVR_ISATTY(1) != 0;
+    return terminal;
+}
+
 [[noreturn]] void PrintAndThrow(const std::string& message) {
     std::cout << message << std::endl;
     throw std::runtime_error(message);
@@ -57,7 +70,9 @@ void WriteLog(int level, std::string text) {
     LogFile& log = TheLog();
     log.stream << line;
     log.stream.flush();
-    std::cout << line << std::flush;
+    // A person watching sees each line at once; a pipe or file gets them in blocks, and at exit.
+    std::cout << line;
+    if (ConsoleIsTerminal()) std::cout.flush();
 }
 
 void OpenLog(Updater&) {

@@ -1,0 +1,15 @@
+// Copying file contents: what differs between Windows and POSIX.
+#pragma once
+
+#include <string>
+
+namespace zavr {
+
+// Copies the contents of from over to (created or truncated), keeping from's permission bits.
+// Throws boost::filesystem::filesystem_error, naming both paths, when the copy fails.
+// On Windows this is Boost's copy. On POSIX it is a kernel-side copy that, like the Windows one, leaves
+// writing to disk to the system: the Boost version at hand flushes every copied file to disk before it
+// returns, which made installing thousands of files several times slower.
+void CopyFileData(const std::string& from, const std::string& to);
+
+}  // namespace zavr

@@ -95,9 +95,12 @@ std::optional<std::vector<ReleaseFile>> Release::FilesFor(std::int32_t productId
     if (!product) return std::nullopt;
     std::map<std::string, ReleaseFile> latest;
     for (const auto& [number, folder] : Versions(productId, version, product->version)) {
+        // Relative paths by cutting the folder off the front: fs::relative resolves every component of
+        // both paths on disk, which made a list of thousands of files slow to compute.
+        const std::string prefix = fs::path(folder).generic_string() + "/";
         for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-            if (!fs::is_regular_file(entry.path())) continue;
-            std::string relative = fs::relative(entry.path(), folder).generic_string();
+            if (!fs::is_regular_file(entry.status())) continue;
+            std::string relative = entry.path().generic_string().substr(prefix.size());
             std::replace(relative.begin(), relative.end(), '/', '\\');
             latest[relative] = {relative, entry.path().string(), fs::file_size(entry.path())};
         }

@@ -22,15 +22,6 @@ std::string FileAddress(const std::string& filesUrl, const std::string& filePath
     return address;
 }
 
-nlohmann::json ParseFileList(const std::string& text, const ProductInfo& product) {
-    try {
-        return nlohmann::json::parse(text.c_str());
-    } catch (const nlohmann::json::parse_error& error) {
-        throw std::runtime_error("The server's file list for " + product.ProdName + " is not valid JSON (" +
-                                 error.what() + ").");
-    }
-}
-
 }  // namespace
 
 void Updater::DownloadProductFiles(const ProductInfo& product, std::int32_t version,
@@ -39,7 +30,7 @@ void Updater::DownloadProductFiles(const ProductInfo& product, std::int32_t vers
     WriteLog(1, "Total download size is " + std::to_string(product.TotalFileSize) + "KB.");
     const std::string listUrl = ManifestQueryUrl(StoredFileListBase(), product.ProductID, version);
     WriteLog(0, listUrl);
-    manifest = ParseFileList(downloader.FetchText(listUrl), product);
+    manifest = ParseFileList(downloader.FetchText(listUrl), product.ProdName);
 
     const std::vector<const nlohmann::json*> entries = FileListEntries(manifest);
     const std::string n = std::to_string(entries.size());

@@ -32,7 +32,7 @@ std::size_t FileSizeHint(std::FILE* file) {
     if (::fstat(::fileno(file), &status) != 0 || status.st_size < 0) return kChunkBytes;
 #endif
     return static_cast<std::uint64_t>(status.st_size) < kChunkBytes ? static_cast<std::size_t>(status.st_size)
-                                                                     : kChunkBytes;
+                                                                    : kChunkBytes;
 }
 
 }  // namespace

@@ -22,6 +22,15 @@ std::string StringMember(const nlohmann::json& entry, const char* key) {
 
 }  // namespace
 
+nlohmann::json ParseFileList(const std::string& text, const std::string& productName) {
+    try {
+        return nlohmann::json::parse(text.c_str());
+    } catch (const nlohmann::json::parse_error& error) {
+        throw std::runtime_error("The server's file list for " + productName + " is not valid JSON (" +
+                                 error.what() + ").");
+    }
+}
+
 std::vector<const nlohmann::json*> FileListEntries(const nlohmann::json& document) {
     std::vector<const nlohmann::json*> entries;
     for (const nlohmann::json& entry : document) entries.push_back(&entry);

@@ -17,6 +17,10 @@ struct FileEntry {
     std::string MD5Hash;
 };
 
+// The document of a file-list reply, taken up to its first zero byte. Throws std::runtime_error with a
+// sentence naming the product, followed by the library's message, when it is not valid JSON.
+nlohmann::json ParseFileList(const std::string& text, const std::string& productName);
+
 // The entries of a file-list document in its own order: array elements, object members (ascending
 // key order), none for null, the value itself for any other value. Never fails.
 std::vector<const nlohmann::json*> FileListEntries(const nlohmann::json& document);

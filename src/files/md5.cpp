@@ -30,9 +30,9 @@ inline void EncodeWord(std::uint32_t word, unsigned char* out) {
     a = Rotate(a, s) + (b);
 // G(x, y, z) = (x & z) | (y & ~z): the two halves never share a bit, so they can be added separately,
 // which lets the processor start on them before the previous step has finished.
-#define ZAVR_STEP_G(a, b, c, d, x, s, t)     \
-    a += ((x) + (t)) + (~(d) & (c));         \
-    a += (d) & (b);                          \
+#define ZAVR_STEP_G(a, b, c, d, x, s, t) \
+    a += ((x) + (t)) + (~(d) & (c));     \
+    a += (d) & (b);                      \
     a = Rotate(a, s) + (b);
 
 }  // namespace

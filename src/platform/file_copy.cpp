@@ -27,7 +27,7 @@ namespace {
 
 // Closes a descriptor on every exit path.
 class Descriptor {
-public:
+  public:
     explicit Descriptor(int fd) : fd_(fd) {}
     ~Descriptor() {
         if (fd_ >= 0) ::close(fd_);
@@ -42,7 +42,7 @@ public:
         return ::close(fd) == 0;
     }
 
-private:
+  private:
     int fd_;
 };
 
@@ -79,7 +79,8 @@ void CopyFileData(const std::string& from, const std::string& to) {
     if (out.Get() < 0) Fail(from, to, errno);
     bool copied = true;
     for (off_t left = status.st_size; left > 0;) {
-        const ssize_t moved = ::copy_file_range(in.Get(), nullptr, out.Get(), nullptr, static_cast<std::size_t>(left), 0);
+        const ssize_t moved =
+            ::copy_file_range(in.Get(), nullptr, out.Get(), nullptr, static_cast<std::size_t>(left), 0);
         if (moved < 0 && errno == EINTR) continue;
         if (moved < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) &&
             left == status.st_size) {

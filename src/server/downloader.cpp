@@ -24,7 +24,8 @@ struct FileClose {
 // Options that every transfer shares beyond the ones the callers set: limits against a stalled or
 // looping server, and only the protocols the updater speaks. Results are not examined: a refused
 // option leaves libcurl's own default.
-void SetCommonLimits(CURL* handle, const TransferLimits& limits) {
+void SetCommonLimits(CURL* handle, const TransferLimits& limits, CURLSH* connections) {
+    if (connections != nullptr) curl_easy_setopt(handle, CURLOPT_SHARE, connections);
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, limits.connectTimeoutSeconds);
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytesPerSecond);
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds);
@@ -39,6 +40,26 @@ std::string FileName(const std::string& path) {
 }
 
 }  // namespace
+
+// A libcurl share that holds connections only; without one, every transfer opens its own.
+struct Downloader::Connections {
+    Connections() : share(curl_share_init()) {
+        if (share != nullptr) curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+    }
+    ~Connections() {
+        if (share != nullptr) curl_share_cleanup(share);
+    }
+    Connections(const Connections&) = delete;
+    Connections& operator=(const Connections&) = delete;
+    CURLSH* share;
+};
+
+Downloader::Downloader() : connections_(std::make_unique<Connections>()) {}
+Downloader::Downloader(TransferLimits limits)
+    : limits_(limits), connections_(std::make_unique<Connections>()) {}
+Downloader::~Downloader() = default;
+Downloader::Downloader(Downloader&&) noexcept = default;
+Downloader& Downloader::operator=(Downloader&&) noexcept = default;
 
 std::string EscapeSpaces(const std::string& url) {
     std::string escaped;
@@ -88,7 +109,7 @@ std::string Downloader::FetchText(const std::string& url) const {
     TextSink sink{std::string(), limits_.maxTextBytes};
     if (curl_easy_setopt(handle.get(), CURLOPT_WRITEDATA, &sink) != CURLE_OK)
         throw std::runtime_error(std::string("Failed to set write data: ") + error);
-    SetCommonLimits(handle.get(), limits_);
+    SetCommonLimits(handle.get(), limits_, connections_ ? connections_->share : nullptr);
 
     code = curl_easy_perform(handle.get());
     handle.reset();
@@ -123,7 +144,7 @@ bool Downloader::DownloadFile(const std::string& url, const std::string& path) c
     curl_easy_setopt(handle.get(), CURLOPT_XFERINFOFUNCTION, TransferProgress::Callback);
     curl_easy_setopt(handle.get(), CURLOPT_XFERINFODATA, &progress);
     curl_easy_setopt(handle.get(), CURLOPT_NOPROGRESS, 0L);
-    SetCommonLimits(handle.get(), limits_);
+    SetCommonLimits(handle.get(), limits_, connections_ ? connections_->share : nullptr);
 
     const CURLcode code = curl_easy_perform(handle.get());
     progress.Finish();

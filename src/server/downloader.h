@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 namespace zavr {
@@ -20,8 +21,11 @@ std::string EscapeSpaces(const std::string& url);
 
 class Downloader {
   public:
-    Downloader() = default;
-    explicit Downloader(TransferLimits limits) : limits_(limits) {}
+    Downloader();
+    explicit Downloader(TransferLimits limits);
+    ~Downloader();
+    Downloader(Downloader&&) noexcept;
+    Downloader& operator=(Downloader&&) noexcept;
 
     // The reply body, byte for byte, whatever the response code. Throws std::runtime_error:
     // "Failed to create CURL connection", "Failed to set ...: ..." when an option is refused, and
@@ -38,7 +42,11 @@ class Downloader {
     bool FileDigestMatches(const std::string& path, const std::string& expected) const;
 
   private:
+    struct Connections;
     TransferLimits limits_;
+    // Open connections, kept from one transfer to the next so that a file list of thousands of files
+    // does not pay for a new connection per file. Each transfer still has an easy handle of its own.
+    std::unique_ptr<Connections> connections_;
 };
 
 // Where FetchText collects a reply: the body so far, and whether it outgrew the limit.

@@ -24,9 +24,8 @@ std::string ManifestQueryUrl(char* storedBase, std::int32_t productId, std::int3
            "&version=" + std::to_string(installedVersion);
 }
 
-void Updater::QueryManifestTotals(ProductInfo& product, std::int32_t version) {
-    const std::string url = ManifestQueryUrl(StoredTotalsBase(), product.ProductID, version);
-    const nlohmann::json document = ParseReply(downloader.FetchText(url));
+void ReadTotals(const std::string& reply, ProductInfo& product) {
+    const nlohmann::json document = ParseReply(reply);
     const nlohmann::json& totals = FirstElement(document);
     const std::int32_t files = ToInt32(Member(totals, "TotalFiles"));
     std::int32_t size = 0;
@@ -37,6 +36,11 @@ void Updater::QueryManifestTotals(ProductInfo& product, std::int32_t version) {
     }
     product.TotalFiles = files;
     product.TotalFileSize = size;
+}
+
+void Updater::QueryManifestTotals(ProductInfo& product, std::int32_t version) {
+    ReadTotals(downloader.FetchText(ManifestQueryUrl(StoredTotalsBase(), product.ProductID, version)),
+               product);
 }
 
 }  // namespace zavr

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
 
 namespace zavr {
@@ -21,5 +22,16 @@ struct ProductInfo {
     std::int32_t TotalFileSize = 0;  // kilobytes, from the manifest totals
     std::int32_t TotalFiles = 0;
 };
+
+// The server's fields of one product object of a product-information reply (InfoUrl, FilesUrl and the
+// totals are left as they are), read in the order "ProductID", "PVDec", "ProdVersion", "MinVersion",
+// "ZAVRFolderValue", "RegistryKey", "ProdName", "Simulator". Throws the JSON library's type error at the
+// first key that is missing or of the wrong type, or when product is not an object.
+void ReadProductInfo(const nlohmann::json& product, ProductInfo& record);
+
+// Reads a totals reply into product.TotalFiles and product.TotalFileSize; a missing or mistyped
+// "TotalFileSize" counts as 0. Throws the JSON library's parse and type errors for any other unexpected
+// reply, leaving the totals as they were.
+void ReadTotals(const std::string& reply, ProductInfo& product);
 
 }  // namespace zavr

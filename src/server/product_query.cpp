@@ -6,6 +6,17 @@
 
 namespace zavr {
 
+void ReadProductInfo(const nlohmann::json& product, ProductInfo& record) {
+    record.ProductID = ToInt32(Member(product, "ProductID"));
+    record.PVDec = Member(product, "PVDec").get<std::string>();
+    record.ProdVersion = ToInt32(Member(product, "ProdVersion"));
+    record.MinVersion = ToInt32(Member(product, "MinVersion"));
+    record.ZAVRFolderValue = Member(product, "ZAVRFolderValue").get<std::string>();
+    record.RegistryKey = Member(product, "RegistryKey").get<std::string>();
+    record.ProdName = Member(product, "ProdName").get<std::string>();
+    record.Simulator = Member(product, "Simulator").get<std::string>();
+}
+
 void Updater::QueryProductInfo() {
     WriteLog(1, "Fetching available product information for " + simFamily + "...");
     for (const CatalogueRow& row : catalogueRows) {
@@ -19,14 +30,7 @@ void Updater::QueryProductInfo() {
             ProductInfo record;
             record.InfoUrl = infoUrl;
             record.FilesUrl = files.Copy();
-            record.ProductID = ToInt32(Member(product, "ProductID"));
-            record.PVDec = Member(product, "PVDec").get<std::string>();
-            record.ProdVersion = ToInt32(Member(product, "ProdVersion"));
-            record.MinVersion = ToInt32(Member(product, "MinVersion"));
-            record.ZAVRFolderValue = Member(product, "ZAVRFolderValue").get<std::string>();
-            record.RegistryKey = Member(product, "RegistryKey").get<std::string>();
-            record.ProdName = Member(product, "ProdName").get<std::string>();
-            record.Simulator = Member(product, "Simulator").get<std::string>();
+            ReadProductInfo(product, record);
             WriteLog(1, "Retrieved data about ZAVR product " + std::to_string(record.ProductID) + ": " +
                             record.ProdName + " for " + record.Simulator);
             products.push_back(std::move(record));

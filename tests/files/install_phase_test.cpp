@@ -16,7 +16,7 @@ using test::WriteFile;
 const char* const kNewDigest = "22af645d1859cb5ca6da0c484f1f37ea";  // of "new"
 
 class InstallPhaseTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         updater.aircraftCode = "KA2";
         updater.simFamily = "XSE";

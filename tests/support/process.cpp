@@ -1,16 +1,19 @@
 #include "support/process.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
+
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <stdexcept>
 
 namespace zavr::test {
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
-                         const std::map<std::string, std::string>& env) {
+                         const std::map<std::string, std::string>& env, const ProcessLimits& limits) {
     int out[2], err[2];
     if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("test: pipe");
     std::vector<std::string> envText;
@@ -27,6 +30,14 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     if (pid == 0) {
         ::dup2(out[1], 1);
         ::dup2(err[1], 2);
+        if (limits.fileSizeBytes >= 0) {
+            ::signal(SIGXFSZ, SIG_IGN);  // inherited through exec: a full "disk" then fails writes instead
+            const rlimit size{static_cast<rlim_t>(limits.fileSizeBytes),
+                              static_cast<rlim_t>(limits.fileSizeBytes)};
+            ::setrlimit(RLIMIT_FSIZE, &size);
+        }
+        if (limits.userId >= 0 && (::setgid(limits.groupId) != 0 || ::setuid(limits.userId) != 0))
+            ::_exit(126);
         ::execve(program.c_str(), argv.data(), envp.data());
         ::_exit(127);
     }

@@ -13,8 +13,15 @@ struct ProcessResult {
     std::string err;
 };
 
+// Conditions set on the child alone.
+struct ProcessLimits {
+    long long fileSizeBytes = -1;  // RLIMIT_FSIZE; writes beyond it fail with EFBIG (SIGXFSZ is ignored)
+    int userId = -1;               // run as this user (and groupId) instead of the caller
+    int groupId = -1;
+};
+
 // Starts program with args and exactly the environment env, waits for it, and returns what it printed.
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
-                         const std::map<std::string, std::string>& env);
+                         const std::map<std::string, std::string>& env, const ProcessLimits& limits = {});
 
 }  // namespace zavr::test

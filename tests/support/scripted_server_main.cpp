@@ -39,7 +39,8 @@ int main(int argc, char** argv) {
         } else if (root.empty()) {
             root = arg;
         } else {
-            std::fprintf(stderr, "usage: zavr-test-server [--answer PATH-REGEX STATUS BODY-FILE]... RELEASE-ROOT\n");
+            std::fprintf(stderr,
+                         "usage: zavr-test-server [--answer PATH-REGEX STATUS BODY-FILE]... RELEASE-ROOT\n");
             return 2;
         }
     }

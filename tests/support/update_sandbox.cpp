@@ -52,16 +52,21 @@ void UpdateSandbox::Start() {
     started_ = true;
 }
 
-ProcessResult UpdateSandbox::Run(const std::map<std::string, std::string>& overrides) {
+std::map<std::string, std::string> UpdateSandbox::Environment() {
     if (!started_) Start();
-    std::map<std::string, std::string> env = {
+    return {
         {"APPDATA", dir_ / "appdata"},
         {"ZAVR_REGISTRY", dir_ / "registry.json"},
         // The server's address is built into the program; the test server is its proxy.
         {"http_proxy", server_.ProxyAddress()},
     };
+}
+
+ProcessResult UpdateSandbox::Run(const std::map<std::string, std::string>& overrides,
+                                 const ProcessLimits& limits) {
+    std::map<std::string, std::string> env = Environment();
     for (const auto& [name, value] : overrides) env[name] = value;
-    return RunProcess(ZAVR_UPDATER_EXE, {}, env);
+    return RunProcess(ZAVR_UPDATER_EXE, {}, env, limits);
 }
 
 nlohmann::json UpdateSandbox::Registry() const {

@@ -39,7 +39,11 @@ class UpdateSandbox {
     void Start();
 
     // Runs the real program in the sandbox; overrides replace its environment's entries.
-    ProcessResult Run(const std::map<std::string, std::string>& overrides = {});
+    ProcessResult Run(const std::map<std::string, std::string>& overrides = {},
+                      const ProcessLimits& limits = {});
+    // The environment of a run: APPDATA, ZAVR_REGISTRY and http_proxy.
+    std::map<std::string, std::string> Environment();
+    const std::string& Root() const { return dir_.Path(); }
     nlohmann::json Registry() const;
     std::string RegistryValue(const std::string& root, const std::string& key, const std::string& name) const;
     std::string LogText() const;

@@ -7,7 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(
-  build-essential cmake ninja-build pkg-config binutils bc openssl
+  build-essential cmake ninja-build pkg-config binutils bc openssl time curl
+  clang libclang-rt-14-dev
   libcurl4-openssl-dev nlohmann-json3-dev libboost-filesystem-dev
   libgtest-dev libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev
   g++-mingw-w64-i686-posix dpkg-dev patch xz-utils

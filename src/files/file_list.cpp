@@ -25,7 +25,7 @@ std::string StringMember(const nlohmann::json& entry, const char* key) {
 nlohmann::json ParseFileList(const std::string& text, const std::string& productName) {
     try {
         return nlohmann::json::parse(text.c_str());
-    } catch (const nlohmann::json::parse_error& error) {
+    } catch (const nlohmann::json::exception& error) {  // a parse error, or a number too large to hold
         throw std::runtime_error("The server's file list for " + productName + " is not valid JSON (" +
                                  error.what() + ").");
     }

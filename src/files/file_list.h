@@ -18,7 +18,8 @@ struct FileEntry {
 };
 
 // The document of a file-list reply, taken up to its first zero byte. Throws std::runtime_error with a
-// sentence naming the product, followed by the library's message, when it is not valid JSON.
+// sentence naming the product, followed by the library's message, when it is not valid JSON (a number
+// too large for the library counts as such).
 nlohmann::json ParseFileList(const std::string& text, const std::string& productName);
 
 // The entries of a file-list document in its own order: array elements, object members (ascending

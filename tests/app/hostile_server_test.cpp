@@ -129,6 +129,13 @@ TEST_F(HostileServerTest, AFileListThatIsNotJsonFailsTheProduct) {
     EXPECT_FALSE(AnyFileRequested());
 }
 
+TEST_F(HostileServerTest, ANumberTooLargeForTheLibraryFailsOnlyTheProduct) {
+    ServeFileList(R"([{"Folder": "a", "FilePath": "a\\b", "FileSize": 1e999, "MD5Hash": "x"}])");
+    ExpectProductFailed(
+        sandbox.Run(),
+        "The server's file list for KA2 Orvane is not valid JSON ([json.exception.out_of_range");
+}
+
 TEST_F(HostileServerTest, MalformedEntriesFailTheProductWithASentence) {
     const struct {
         json entry;

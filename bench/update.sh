@@ -137,16 +137,20 @@ done
 printf '%-34s %10s\n' "peak resident, 4 x 256 MiB" "$(($(median ${rss[large]}) / 1024)) MiB (target < 32 MiB)"
 printf '%-34s %10s\n' "peak resident, 2,000 x 64 KiB" "$(($(median ${rss[small]}) / 1024)) MiB"
 echo
-printf '%-12s %10s %14s %10s\n' files "wall s" "ms per file" "vs mean"
+printf '%-12s %10s %14s %10s %22s\n' files "wall s" "ms per file" "vs mean" "ms per added file"
 mean=0
 for n in 500 1000 2000 4000; do
   name=grow$n; [ $n = 2000 ] && name=small
   per[$n]=$(echo "$(median ${grow[$name]}) * 1000 / $n" | bc -l)
   mean=$(echo "$mean + ${per[$n]} / 4" | bc -l)
 done
+previous_n=0 previous_t=0
 for n in 500 1000 2000 4000; do
   name=grow$n; [ $n = 2000 ] && name=small
-  printf '%-12s %10.3f %14.3f %9.1f%%\n' "$n" "$(median ${grow[$name]})" "${per[$n]}" \
-    "$(echo "(${per[$n]} - $mean) * 100 / $mean" | bc -l)"
+  t=$(median ${grow[$name]})
+  marginal=$([ $previous_n -gt 0 ] && printf '%.3f' "$(echo "($t - $previous_t) * 1000 / ($n - $previous_n)" | bc -l)" || echo "-")
+  printf '%-12s %10.3f %14.3f %9.1f%% %22s\n' "$n" "$t" "${per[$n]}" \
+    "$(echo "(${per[$n]} - $mean) * 100 / $mean" | bc -l)" "$marginal"
+  previous_n=$n previous_t=$t
 done
 echo "(growth target: per-file cost within 20% of the mean)"

@@ -1,6 +1,5 @@
 // zavr-devserver: serves a release tree as an update server on 127.0.0.1.
 #include <boost/filesystem.hpp>
-#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -8,12 +7,6 @@
 #include "routes.h"
 
 namespace {
-
-httplib::Server* running = nullptr;
-
-void Stop(int) {
-    if (running != nullptr) running->stop();
-}
 
 int Usage() {
     std::fprintf(stderr,
@@ -50,21 +43,5 @@ int main(int argc, char** argv) {
     zavr::devserver::Release release(root);
     httplib::Server server;
     zavr::devserver::MountRelease(server, release);
-    server.set_logger([](const httplib::Request& request, const httplib::Response& response) {
-        std::printf("%s %s -> %d\n", request.method.c_str(), request.target.c_str(), response.status);
-        std::fflush(stdout);
-    });
-    const int bound = port == 0 ? server.bind_to_any_port("127.0.0.1")
-                                : (server.bind_to_port("127.0.0.1", port) ? port : -1);
-    if (bound <= 0) {
-        std::fprintf(stderr, "zavr-devserver: cannot listen on 127.0.0.1:%d.\n", port);
-        return 1;
-    }
-    running = &server;
-    std::signal(SIGINT, Stop);
-    std::signal(SIGTERM, Stop);
-    std::printf("Serving %s on http://127.0.0.1:%d/\n", root.c_str(), bound);
-    std::fflush(stdout);
-    server.listen_after_bind();
-    return 0;
+    return zavr::devserver::ServeUntilStopped(server, root, port);
 }

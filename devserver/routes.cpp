@@ -1,6 +1,7 @@
 #include "routes.h"
 
 #include <boost/filesystem.hpp>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -73,7 +74,33 @@ void Guarded(httplib::Response& response, const std::function<void()>& handle) {
     }
 }
 
+httplib::Server* running = nullptr;
+
+void Stop(int) {
+    if (running != nullptr) running->stop();
+}
+
 }  // namespace
+
+int ServeUntilStopped(httplib::Server& server, const std::string& root, int port) {
+    server.set_logger([](const httplib::Request& request, const httplib::Response& response) {
+        std::printf("%s %s -> %d\n", request.method.c_str(), request.target.c_str(), response.status);
+        std::fflush(stdout);
+    });
+    const int bound = port == 0 ? server.bind_to_any_port("127.0.0.1")
+                                : (server.bind_to_port("127.0.0.1", port) ? port : -1);
+    if (bound <= 0) {
+        std::fprintf(stderr, "zavr-devserver: cannot listen on 127.0.0.1:%d.\n", port);
+        return 1;
+    }
+    running = &server;
+    std::signal(SIGINT, Stop);
+    std::signal(SIGTERM, Stop);
+    std::printf("Serving %s on http://127.0.0.1:%d/\n", root.c_str(), bound);
+    std::fflush(stdout);
+    server.listen_after_bind();
+    return 0;
+}
 
 void MountRelease(httplib::Server& server, Release& release) {
     server.Get(std::string(kAnyHost) + "/products/(.+\\.json)", [&release](const httplib::Request& request,

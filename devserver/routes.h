@@ -16,4 +16,9 @@ namespace zavr::devserver {
 // What is missing answers 404, a malformed query 400. release must outlive the server.
 void MountRelease(httplib::Server& server, Release& release);
 
+// Binds server to 127.0.0.1:port (0: a free port), logs each request on standard output, prints
+// "Serving <root> on http://127.0.0.1:<port>/" once it accepts connections, and serves until SIGINT or
+// SIGTERM. Returns the process exit status: 0 after a stop, 1 when the port cannot be had.
+int ServeUntilStopped(httplib::Server& server, const std::string& root, int port);
+
 }  // namespace zavr::devserver

@@ -10,14 +10,7 @@
 #include <stdexcept>
 
 #include "platform/paths.h"
-
-#ifdef _WIN32
-#include <io.h>
-#define ZAVR_ISATTY(fd) _isatty(fd)
-#else
-#include <unistd.h>
-#define ZAVR_ISATTY(fd) isatty(fd)
-#endif
+#include "platform/terminal.h"
 
 namespace zavr {
 namespace {
@@ -53,7 +46,7 @@ std::string EnvironmentValue(const char* name) {
 }
 
 bool ConsoleIsTerminal() {
-    static const bool terminal = ZAVR_ISATTY(1) != 0;
+    static const bool terminal = IsTerminal(1);
     return terminal;
 }
 

@@ -1,14 +1,8 @@
 #include "server/progress.h"
 
-#include <cstdio>
+#include "platform/terminal.h"
 
-#ifdef _WIN32
-#include <io.h>
-#define ZAVR_ISATTY(fd) _isatty(fd)
-#else
-#include <unistd.h>
-#define ZAVR_ISATTY(fd) isatty(fd)
-#endif
+#include <cstdio>
 
 namespace zavr {
 namespace {
@@ -37,7 +31,7 @@ std::string HumanBytes(double bytes) {
 }
 
 TransferProgress::TransferProgress(std::string name)
-    : name_(std::move(name)), terminal_(ZAVR_ISATTY(2) != 0), start_(Clock::now()), lastDraw_(start_) {}
+    : name_(std::move(name)), terminal_(IsTerminal(2)), start_(Clock::now()), lastDraw_(start_) {}
 
 int TransferProgress::Callback(void* self, std::int64_t total, std::int64_t now, std::int64_t, std::int64_t) {
     auto& progress = *static_cast<TransferProgress*>(self);

@@ -4,23 +4,12 @@
 // Listens on a free port of 127.0.0.1 and prints "Serving ... on http://127.0.0.1:PORT/" when ready.
 #include <httplib.h>
 
-#include <csignal>
 #include <cstdio>
 #include <string>
 
 #include "release.h"
 #include "routes.h"
 #include "support/sandbox.h"
-
-namespace {
-
-httplib::Server* running = nullptr;
-
-void Stop(int) {
-    if (running != nullptr) running->stop();
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     httplib::Server server;
@@ -46,17 +35,5 @@ int main(int argc, char** argv) {
     }
     zavr::devserver::Release release(root);
     zavr::devserver::MountRelease(server, release);
-    server.set_logger([](const httplib::Request& request, const httplib::Response& response) {
-        std::printf("%s %s -> %d\n", request.method.c_str(), request.target.c_str(), response.status);
-        std::fflush(stdout);
-    });
-    const int port = server.bind_to_any_port("127.0.0.1");
-    if (port <= 0) return 1;
-    running = &server;
-    std::signal(SIGTERM, Stop);
-    std::signal(SIGINT, Stop);
-    std::printf("Serving %s on http://127.0.0.1:%d/\n", root.c_str(), port);
-    std::fflush(stdout);
-    server.listen_after_bind();
-    return 0;
+    return zavr::devserver::ServeUntilStopped(server, root, 0);
 }

@@ -25,10 +25,16 @@ std::string Contents() {
     return text.str();
 }
 
+void RemoveFiles() {
+    std::remove(path.c_str());
+    std::remove((path + ".lock").c_str());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     path = "/tmp/zavr-registry-fuzz-" + std::to_string(::getpid()) + ".json";
+    std::atexit(RemoveFiles);
     ::setenv("ZAVR_REGISTRY", path.c_str(), 1);
     std::freopen("/dev/null", "w", stdout);  // the store reports unusable files on the console
     return 0;

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "files/file_digest.h"
+#include "server/file_digest.h"
 
 namespace fs = boost::filesystem;
 using nlohmann::json;

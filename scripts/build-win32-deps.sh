@@ -2,14 +2,21 @@
 # Builds the Windows program's libraries for i686-w64-mingw32 from Debian's own source packages, once
 # per machine: libcurl (static, Schannel TLS, HTTP and HTTPS only) and Boost.Filesystem (static,
 # against the machine's own Boost headers of the same version). nlohmann/json is header-only.
-# Prints the folder that holds them (default /var/cache/zavr/win32-deps, or $ZAVR_WIN32_DEPS).
+# Prints the folder that holds them: $ZAVR_WIN32_DEPS, else /var/cache/zavr/win32-deps for root and
+# ${XDG_CACHE_HOME:-~/.cache}/zavr/win32-deps for anyone else.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
-prefix=${ZAVR_WIN32_DEPS:-/var/cache/zavr/win32-deps}
+if [ "$(id -u)" -eq 0 ]; then default_prefix=/var/cache/zavr/win32-deps; else
+  default_prefix=${XDG_CACHE_HOME:-$HOME/.cache}/zavr/win32-deps
+fi
+prefix=$(realpath -m "${ZAVR_WIN32_DEPS:-$default_prefix}")
 boost_source=boost1.74 # the source package of the headers in /usr/include/boost (libboost1.74-dev)
+# Marks a folder as this script's own: only such a folder (or an empty one) is ever emptied. Folders
+# made before the mark existed carry the stamp .built instead.
+mark=.zavr-win32-deps
 
-scripts/install-deps.sh >&2
+scripts/install-deps.sh windows >&2
 
 key="curl-$(apt-cache showsrc curl 2>/dev/null | sed -n 's/^Version: //p' | sort -V | tail -n 1) boost-$(dpkg-query -W -f='${Version}' libboost1.74-dev)"
 if [ -e "$prefix/.built" ] && [ "$(cat "$prefix/.built")" = "$key" ]; then
@@ -17,10 +24,16 @@ if [ -e "$prefix/.built" ] && [ "$(cat "$prefix/.built")" = "$key" ]; then
   exit 0
 fi
 
+if [ -e "$prefix" ] && [ ! -e "$prefix/$mark" ] && [ ! -e "$prefix/.built" ] && [ -n "$(ls -A "$prefix" 2>/dev/null)" ]; then
+  echo "$prefix holds files that this script did not put there; I leave it alone." >&2
+  echo "Name an empty or new folder in ZAVR_WIN32_DEPS." >&2
+  exit 1
+fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 rm -rf "$prefix"
 mkdir -p "$prefix/include" "$prefix/lib"
+touch "$prefix/$mark"
 cd "$work"
 echo "Fetching the source packages of curl and $boost_source ..." >&2
 if ! apt-get source --download-only curl "$boost_source" >fetch.log 2>&1; then
@@ -55,11 +68,19 @@ done < <(grep -v '^#' debian/patches/series)
 ln -s /usr/include/boost "$prefix/include/boost"
 ln -s /usr/include/nlohmann "$prefix/include/nlohmann"
 mkdir -p objects
+compiles=()
 for source in "$top"/libs/filesystem/src/*.cpp; do
   i686-w64-mingw32-g++-posix -std=c++17 -O2 -I"$prefix/include" -DBOOST_FILESYSTEM_STATIC_LINK=1 \
     -DBOOST_FILESYSTEM_SOURCE -DBOOST_ALL_NO_LIB -DNDEBUG -c "$source" -o "objects/$(basename "$source" .cpp).o" &
+  compiles+=($!)
 done
-wait
+# A plain `wait` reports no failure; each compile is waited on by its own pid.
+failed=0
+for pid in "${compiles[@]}"; do wait "$pid" || failed=1; done
+if [ "$failed" -ne 0 ]; then
+  echo "A Boost.Filesystem source failed to compile (see above)." >&2
+  exit 1
+fi
 i686-w64-mingw32-ar rcs "$prefix/lib/libboost_filesystem.a" objects/*.o
 
 echo "$key" >"$prefix/.built"

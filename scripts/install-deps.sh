@@ -1,38 +1,58 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing need, native and Windows alike, if any are
-# missing. The package sources are set up first (the i386 architecture for Wine, source packages for the
-# Windows libraries), so that one apt-get update serves everything. Needs root only when something is
-# missing.
+# Installs the Debian packages that one kind of work needs, if any is missing:
+#   scripts/install-deps.sh           the native build, the tests, the demonstration and the benchmarks
+#   scripts/install-deps.sh fuzz      clang with libFuzzer, for scripts/fuzz.sh
+#   scripts/install-deps.sh windows   the MinGW cross compiler and Debian's source packages (deb-src
+#                                     entries derived from the machine's own), for the Windows program
+#   scripts/install-deps.sh wine      Wine with its 32-bit part (adds the i386 architecture)
+# When everything is there it touches nothing and needs no root.
+# Exit status: 0 ready; 1 something is missing and this is not root (what and how to install it is said);
+# 2 the package archive cannot provide something today (which and why is said).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib/packages.sh
 
-packages=(
-  build-essential cmake ninja-build pkg-config binutils bc openssl time curl
-  clang libclang-rt-14-dev
-  libcurl4-openssl-dev nlohmann-json3-dev libboost-filesystem-dev
-  libgtest-dev libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev
-  g++-mingw-w64-i686-posix dpkg-dev patch xz-utils
-  wine wine32:i386
+native=(
+  build-essential cmake ninja-build pkg-config
+  libcurl4-openssl-dev nlohmann-json3-dev libboost-filesystem-dev libgtest-dev libcpp-httplib-dev
+  libssl-dev zlib1g-dev libbrotli-dev # what cpp-httplib's pkg-config file asks for
+  curl bc time                        # the benchmarks
 )
+fuzz=(clang libclang-rt-14-dev)
+windows=(g++-mingw-w64-i686-posix dpkg-dev patch xz-utils)
+wine=(wine wine32:i386)
 
-missing=()
-for package in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$package")
-  fi
-done
+has_deb_src() {
+  grep -rqsE '^[[:space:]]*(Types:.*deb-src|deb-src[[:space:]])' /etc/apt/sources.list /etc/apt/sources.list.d/
+}
 has_i386() { dpkg --print-foreign-architectures | grep -qx i386; }
-has_deb_src() { grep -rqsE '^[[:space:]]*(Types:.*deb-src|deb-src[[:space:]])' /etc/apt/sources.list /etc/apt/sources.list.d/; }
-[ ${#missing[@]} -eq 0 ] && has_i386 && has_deb_src && exit 0
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "I need root to set up Debian's package sources and install: ${missing[*]:-nothing}" >&2
-  exit 1
-fi
-has_i386 || dpkg --add-architecture i386
-has_deb_src || scripts/add-deb-src.sh
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-[ ${#missing[@]} -eq 0 ] && exit 0
-echo "Installing: ${missing[*]}"
-apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null >/dev/null
+# Package sources that a set needs before its packages can be found; a change means a fresh update.
+need_source() {
+  local what=$1 present=$2 add=$3
+  "$present" && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "This needs $what in the machine's package sources. Run as root: sudo scripts/install-deps.sh $set" >&2
+    exit 1
+  fi
+  $add
+  unset ZAVR_APT_UPDATED
+}
+
+set=${1:-native}
+case $set in
+  native) ensure_packages "the native build and tests" "${native[@]}" ;;
+  fuzz) ensure_packages "fuzzing" "${native[@]}" "${fuzz[@]}" ;;
+  windows)
+    need_source "source packages (deb-src entries)" has_deb_src scripts/add-deb-src.sh
+    ensure_packages "the Windows build" "${native[@]}" "${windows[@]}"
+    ;;
+  wine)
+    need_source "the i386 architecture" has_i386 "dpkg --add-architecture i386"
+    ensure_packages "the Wine scenarios" "${wine[@]}"
+    ;;
+  *)
+    echo "usage: scripts/install-deps.sh [native|fuzz|windows|wine]" >&2
+    exit 2
+    ;;
+esac

@@ -24,7 +24,7 @@ void RunSteps(Updater& updater) {
 int RunUpdater(const std::string& aircraftCode, const std::string& simFamily) {
     Updater updater;
     try {
-        OpenLog(updater);
+        OpenLog();
     } catch (const std::exception&) {
         return kExitError;  // the folder helpers have already printed why
     }

@@ -2,15 +2,12 @@
 #include <stdexcept>
 
 #include "app/updater.h"
+#include "build_config.h"
 #include "catalogue/registry.h"
 #include "files/file_list.h"
-#include "files/paths.h"
+#include "files/file_moves.h"
 #include "log/log.h"
 #include "platform/paths.h"
-
-#ifndef ZAVR_MAKER_SITE
-#define ZAVR_MAKER_SITE "https://www.zavr-orvane.example/"
-#endif
 
 namespace zavr {
 namespace {

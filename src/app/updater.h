@@ -1,4 +1,5 @@
-// The object of one run: what the run knows, and each of its steps as a method.
+// The object of one run: what the run knows, and each of its steps as a method. The methods are thin:
+// the work is done by the modules below (catalogue, server, files), which know nothing of the Updater.
 #pragma once
 
 #include <cstdint>

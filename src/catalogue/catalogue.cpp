@@ -4,13 +4,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/updater.h"
+#include "build_config.h"
 #include "catalogue/stored_text.h"
 #include "log/log.h"
-
-#ifndef ZAVR_UPDATE_SERVER
-#define ZAVR_UPDATE_SERVER "http://127.0.0.1:18642/"
-#endif
 
 namespace zavr {
 namespace {
@@ -104,7 +100,7 @@ char* StoredFileListBase() {
     return fileListBase.bytes;
 }
 
-void Updater::SetUpCatalogue() {
+CatalogueSelection SelectCatalogue(const std::string& aircraftCode, const std::string& simFamily) {
     const CatalogueCell* column = nullptr;
     if (simFamily == "XSE")
         column = kXseCells;
@@ -119,13 +115,15 @@ void Updater::SetUpCatalogue() {
     if (cell == nullptr)
         throw std::runtime_error("Unable to initialize application, unknown aircraft " + aircraftCode);
 
-    for (int i = 0; i < cell->rowCount; ++i) catalogueRows.push_back(cell->rows[i]);
-    uninstallKey = cell->uninstallKey;
+    CatalogueSelection selection;
+    selection.uninstallKey = cell->uninstallKey;
+    selection.rows.assign(cell->rows, cell->rows + cell->rowCount);
 
     char banner[256];
     std::snprintf(banner, sizeof banner, "ZAVR Updater: Version A%i - Build timestamp Sep 12 2017, 23:29:10",
                   kUpdaterVersion);
     WriteLog(1, banner);
+    return selection;
 }
 
 }  // namespace zavr

@@ -3,6 +3,9 @@
 // where its files lie. Row texts are stored scrambled (see stored_text.h).
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace zavr {
 
 // A pair of references to two stored texts in the program's writable static data. The texts outlive
@@ -11,6 +14,17 @@ struct CatalogueRow {
     char* infoUrl;   // complete URL of one product-information query
     char* filesUrl;  // base address of that product line's files, ending in "/"
 };
+
+// What the catalogue holds for one aircraft code and simulator family.
+struct CatalogueSelection {
+    std::string uninstallKey;  // under HKEY_LOCAL_MACHINE
+    std::vector<CatalogueRow> rows;
+};
+
+// Picks the Uninstall key and the catalogue rows of aircraftCode and simFamily, then logs the version
+// banner. Throws std::runtime_error "Unable to initialize application, unknown sim ..." (tested first)
+// or "... unknown aircraft ..." for a code it does not know, before logging anything.
+CatalogueSelection SelectCatalogue(const std::string& aircraftCode, const std::string& simFamily);
 
 // The stored (scrambled) bases of the two manifest endpoints, shared by every product.
 char* StoredTotalsBase();

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <limits>
 
-#include "app/updater.h"
 #include "catalogue/registry.h"
 #include "log/log.h"
 
@@ -37,13 +36,14 @@ std::int32_t VersionFromText(const std::string& text) {
     return NumberFrom(digits);
 }
 
-void Updater::FindInstalledVersion() {
+std::int32_t ReadInstalledVersion(const std::string& uninstallKey) {
     WriteLog(1, "Finding installed ZAVR product version");
     std::string text = ReadRegistryString(RegistryRoot::LocalMachine, uninstallKey, "DisplayVersion");
     text.erase(std::remove(text.begin(), text.end(), '.'), text.end());
     WriteLog(0, "Registry value: " + text);
-    installedVersion = VersionFromText(text);
-    WriteLog(1, "Installed ZAVR product version: " + std::to_string(installedVersion));
+    const std::int32_t version = VersionFromText(text);
+    WriteLog(1, "Installed ZAVR product version: " + std::to_string(version));
+    return version;
 }
 
 }  // namespace zavr

@@ -11,4 +11,8 @@ namespace zavr {
 // 32-bit range is clamped to its nearer end. Never fails.
 std::int32_t VersionFromText(const std::string& text);
 
+// Reads "DisplayVersion" under uninstallKey in HKEY_LOCAL_MACHINE and logs what it found. A key or value
+// that cannot be read gives 0 (the registry read has logged why). Never throws.
+std::int32_t ReadInstalledVersion(const std::string& uninstallKey);
+
 }  // namespace zavr

@@ -7,8 +7,9 @@ namespace zavr {
 
 std::string ReadRegistryString(RegistryRoot root, const std::string& subKey, const std::string& valueName) {
     WriteLog(0, "Reading " + subKey + " | " + valueName);
-    std::string result;
-    switch (ReadRegistryValue(root, subKey, valueName, result)) {
+    RegistryReadResult read = ReadRegistryValue(root, subKey, valueName);
+    if (!read.problem.empty()) WriteLog(2, read.problem);
+    switch (read.status) {
         case RegistryReadStatus::KeyNotOpened:
             WriteLog(2, "Failed to open registry key!");
             return std::string();
@@ -18,6 +19,7 @@ std::string ReadRegistryString(RegistryRoot root, const std::string& subKey, con
         case RegistryReadStatus::Ok:
             break;
     }
+    std::string result = std::move(read.value);
     WriteLog(0, "Registry key " + subKey + ":" + valueName + " located and read, value is " + result);
     if (!result.empty() && result.back() != kPathSeparator) result += kPathSeparator;
     return result;
@@ -28,6 +30,7 @@ void WriteRegistryString(RegistryRoot root, const std::string& subKey, const std
     const std::string text = data.substr(0, data.find('\0'));
     const RegistryWriteResult result = WriteRegistryValue(root, subKey, valueName, text);
     if (result.keyCreated) WriteLog(1, "Creating registry key: " + subKey);
+    if (!result.problem.empty()) WriteLog(2, result.problem);
     switch (result.status) {
         case RegistryWriteStatus::KeyNotOpened:
             WriteLog(2, "Failed to open registry key for writing!");

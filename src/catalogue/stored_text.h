@@ -6,9 +6,7 @@
 #include <cstddef>
 #include <string>
 
-#ifndef ZAVR_SCRAMBLE_KEY
-#define ZAVR_SCRAMBLE_KEY 0xA5
-#endif
+#include "build_config.h"
 
 namespace zavr {
 

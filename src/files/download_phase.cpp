@@ -1,12 +1,11 @@
-// The first half of a product's update: the file list, and every listed file brought, verified, into
-// the product's temporary folder. Intact files from an earlier run are kept.
+#include "files/download_phase.h"
+
 #include <boost/filesystem.hpp>
 #include <stdexcept>
 
-#include "app/updater.h"
 #include "catalogue/catalogue.h"
 #include "files/file_list.h"
-#include "files/paths.h"
+#include "files/file_moves.h"
 #include "log/log.h"
 #include "platform/paths.h"
 #include "server/manifest.h"
@@ -24,8 +23,8 @@ std::string FileAddress(const std::string& filesUrl, const std::string& filePath
 
 }  // namespace
 
-void Updater::DownloadProductFiles(const ProductInfo& product, std::int32_t version,
-                                   const std::string& tempFolder) {
+void DownloadFiles(const Downloader& downloader, const ProductInfo& product, std::int32_t version,
+                   const std::string& tempFolder, nlohmann::json& manifest) {
     WriteLog(1, "Need to update " + std::to_string(product.TotalFiles) + " file(s).");
     WriteLog(1, "Total download size is " + std::to_string(product.TotalFileSize) + "KB.");
     const std::string listUrl = ManifestQueryUrl(StoredFileListBase(), product.ProductID, version);

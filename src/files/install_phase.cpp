@@ -1,22 +1,27 @@
-// The second half of a product's update: for each listed file, back up the installed copy, put the
-// downloaded one in its place and check it. An installed file is never left half-written: the new
-// copy is checked beside it and then renamed over it in one step.
+// An installed file is never left half-written: the new copy is checked beside it and then renamed over
+// it in one step.
+#include "files/install_phase.h"
+
 #include <boost/filesystem.hpp>
 #include <stdexcept>
 
-#include "app/updater.h"
 #include "files/file_list.h"
-#include "files/paths.h"
+#include "files/file_moves.h"
 #include "log/log.h"
 #include "platform/file_copy.h"
 #include "platform/paths.h"
 
 namespace zavr {
 
-int Updater::InstallProductFiles(const std::string& tempFolder, const std::string& simFolder) {
+std::string BackupRoot(const std::string& tempFolder, const std::string& aircraftCode,
+                       const std::string& simFamily) {
+    return tempFolder + "Backup" + Sep() + aircraftCode + Sep() + simFamily + Sep();
+}
+
+int InstallFiles(const Downloader& downloader, const nlohmann::json& manifest, const std::string& tempFolder,
+                 const std::string& backupRoot, const std::string& simFolder) {
     const std::vector<const nlohmann::json*> entries = FileListEntries(manifest);
     const std::string n = std::to_string(entries.size());
-    const std::string backupRoot = tempFolder + "Backup" + Sep() + aircraftCode + Sep() + simFamily + Sep();
     int installed = 0;
     for (std::size_t i = 1; i <= entries.size(); ++i) {
         const FileEntry file = ReadFileEntry(*entries[i - 1], i);

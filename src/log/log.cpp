@@ -2,15 +2,13 @@
 
 #include <boost/filesystem.hpp>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <iostream>
 #include <stdexcept>
 
+#include "platform/environment.h"
 #include "platform/paths.h"
-#include "platform/terminal.h"
 
 namespace zavr {
 namespace {
@@ -40,16 +38,6 @@ std::string TimeStamp() {
     return std::string(text, length);
 }
 
-std::string EnvironmentValue(const char* name) {
-    const char* value = std::getenv(name);
-    return value == nullptr ? std::string() : std::string(value);
-}
-
-bool ConsoleIsTerminal() {
-    static const bool terminal = IsTerminal(1);
-    return terminal;
-}
-
 [[noreturn]] void PrintAndThrow(const std::string& message) {
     std::cout << message << std::endl;
     throw std::runtime_error(message);
@@ -63,12 +51,12 @@ void WriteLog(int level, std::string text) {
     LogFile& log = TheLog();
     log.stream << line;
     log.stream.flush();
-    // A person watching sees each line at once; a pipe or file gets them in blocks, and at exit.
-    std::cout << line;
-    if (ConsoleIsTerminal()) std::cout.flush();
+    // Flushed whatever the console is: a pipe or file then keeps every line of a run that is killed,
+    // in order with the progress lines on standard error.
+    std::cout << line << std::flush;
 }
 
-void OpenLog(Updater&) {
+void OpenLog() {
     const std::string folder = UpdaterFolder();
     EnsureDirectory(folder);
     LogFile& log = TheLog();

@@ -6,19 +6,17 @@
 
 namespace zavr {
 
-struct Updater;
-
 constexpr const char* kLogFileName = "zavr_updater_log.txt";
 
-// Writes "%Y/%m/%d %H:%M:%S [ZAVR <level>] <text>\n" to the log file (flushed) and then to standard
-// output. Never fails: before OpenLog, or when the file could not be opened or written, the line
+// Writes "%Y/%m/%d %H:%M:%S [ZAVR <level>] <text>\n" to the log file and then to standard output, each
+// flushed at once. Never fails: before OpenLog, or when the file could not be opened or written, the line
 // reaches the console only.
 void WriteLog(int level, std::string text);
 
 // Creates the data folder and opens the log file in it for appending. Throws std::runtime_error (its
 // message already printed) when the data folder cannot be named or created. An unopenable file is
 // not an error: lines then reach the console only.
-void OpenLog(Updater& updater);
+void OpenLog();
 
 // The path of the file the log writes to; empty before OpenLog.
 std::string LogFilePath();

@@ -1,19 +1,19 @@
 // The registry stand-in for POSIX: one JSON file, root name -> sub-key path -> value name -> string.
 // Names compare without regard to ASCII letter case, as on Windows. A write replaces the file
 // atomically under an exclusive lock; a file that is not a registry of this shape is never changed.
+// What goes wrong with the file is handed back as a sentence, never logged here.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <boost/filesystem.hpp>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "log/log.h"
+#include "platform/environment.h"
 #include "platform/registry_store.h"
 
 namespace zavr {
@@ -21,18 +21,13 @@ namespace {
 
 using nlohmann::json;
 
-std::string EnvironmentValue(const char* name) {
-    const char* value = std::getenv(name);
-    return value == nullptr ? std::string() : std::string(value);
-}
-
-// Empty when no variable names a place for the file.
-std::string StorePath() {
+// Empty, with the problem said, when no variable names a place for the file.
+std::string StorePath(std::string& problem) {
     if (!EnvironmentValue("ZAVR_REGISTRY").empty()) return EnvironmentValue("ZAVR_REGISTRY");
     if (!EnvironmentValue("XDG_CONFIG_HOME").empty())
         return EnvironmentValue("XDG_CONFIG_HOME") + "/zavr/registry.json";
     if (!EnvironmentValue("HOME").empty()) return EnvironmentValue("HOME") + "/.config/zavr/registry.json";
-    WriteLog(2, "I cannot find the registry file: none of ZAVR_REGISTRY, XDG_CONFIG_HOME and HOME is set.");
+    problem = "I cannot find the registry file: none of ZAVR_REGISTRY, XDG_CONFIG_HOME and HOME is set.";
     return std::string();
 }
 
@@ -70,31 +65,31 @@ std::string ShapeFault(const json& store) {
 }
 
 // Loads the store. A missing file is an empty registry. Anything else that keeps it from being read
-// as a registry is logged once, naming the file, and yields false.
-bool LoadStore(const std::string& path, json& store) {
+// as a registry yields false, with a sentence naming the file in problem.
+bool LoadStore(const std::string& path, json& store, std::string& problem) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         if (errno == ENOENT) {
             store = json::object();
             return true;
         }
-        WriteLog(2, "I cannot read the registry file " + path + ": " + std::strerror(errno) + ".");
+        problem = "I cannot read the registry file " + path + ": " + std::strerror(errno) + ".";
         return false;
     }
     std::ostringstream text;
     text << file.rdbuf();
     if (file.bad()) {
-        WriteLog(2, "I cannot read the registry file " + path + ".");
+        problem = "I cannot read the registry file " + path + ".";
         return false;
     }
     store = json::parse(text.str(), nullptr, false);
     if (store.is_discarded()) {
-        WriteLog(2, "The registry file " + path + " is not valid JSON; I leave it as it is.");
+        problem = "The registry file " + path + " is not valid JSON; I leave it as it is.";
         return false;
     }
     const std::string fault = ShapeFault(store);
     if (!fault.empty()) {
-        WriteLog(2, "The registry file " + path + " is not a registry: " + fault + "; I leave it as it is.");
+        problem = "The registry file " + path + " is not a registry: " + fault + "; I leave it as it is.";
         return false;
     }
     return true;
@@ -162,27 +157,29 @@ bool ReplaceStore(const std::string& path, const std::string& text) {
 
 }  // namespace
 
-RegistryReadStatus ReadRegistryValue(RegistryRoot root, const std::string& subKey,
-                                     const std::string& valueName, std::string& value) {
-    const std::string path = StorePath();
+RegistryReadResult ReadRegistryValue(RegistryRoot root, const std::string& subKey, const std::string& valueName) {
+    RegistryReadResult result;
+    const std::string path = StorePath(result.problem);
     json store;
-    if (path.empty() || !LoadStore(path, store)) return RegistryReadStatus::KeyNotOpened;
+    if (path.empty() || !LoadStore(path, store, result.problem)) return result;
     json* rootObject = FindMember(store, RootName(root));
     json* key = rootObject == nullptr ? nullptr : FindMember(*rootObject, subKey);
-    if (key == nullptr) return RegistryReadStatus::KeyNotOpened;
+    if (key == nullptr) return result;
+    result.status = RegistryReadStatus::ValueNotRead;
     json* data = FindMember(*key, valueName);
-    if (data == nullptr || !data->is_string()) return RegistryReadStatus::ValueNotRead;
+    if (data == nullptr || !data->is_string()) return result;
     const std::string& text = data->get_ref<const std::string&>();
     const std::string upToZero = text.substr(0, text.find('\0'));
-    if (upToZero.size() + 1 > kRegistryReadBuffer) return RegistryReadStatus::ValueNotRead;
-    value = upToZero;
-    return RegistryReadStatus::Ok;
+    if (upToZero.size() + 1 > kRegistryReadBuffer) return result;
+    result.value = upToZero;
+    result.status = RegistryReadStatus::Ok;
+    return result;
 }
 
 RegistryWriteResult WriteRegistryValue(RegistryRoot root, const std::string& subKey,
                                        const std::string& valueName, const std::string& data) {
-    RegistryWriteResult result{false, RegistryWriteStatus::KeyNotOpened};
-    const std::string path = StorePath();
+    RegistryWriteResult result;
+    const std::string path = StorePath(result.problem);
     if (path.empty()) return result;
 
     boost::system::error_code folderError;
@@ -190,11 +187,11 @@ RegistryWriteResult WriteRegistryValue(RegistryRoot root, const std::string& sub
     if (!folder.empty()) boost::filesystem::create_directories(folder, folderError);
     StoreLock lock(path + ".lock");
     if (!lock.Held()) {
-        WriteLog(2, "I cannot lock the registry file " + path + ": " + std::strerror(errno) + ".");
+        result.problem = "I cannot lock the registry file " + path + ": " + std::strerror(errno) + ".";
         return result;
     }
     json store;
-    if (!LoadStore(path, store)) return result;
+    if (!LoadStore(path, store, result.problem)) return result;
 
     json* rootObject = FindMember(store, RootName(root));
     if (rootObject == nullptr) rootObject = &(store[RootName(root)] = json::object());
@@ -211,7 +208,7 @@ RegistryWriteResult WriteRegistryValue(RegistryRoot root, const std::string& sub
     result.status =
         ReplaceStore(path, text) ? RegistryWriteStatus::Written : RegistryWriteStatus::ValueNotSet;
     if (result.status != RegistryWriteStatus::Written)
-        WriteLog(2, "I cannot replace the registry file " + path + ": " + std::strerror(errno) + ".");
+        result.problem = "I cannot replace the registry file " + path + ": " + std::strerror(errno) + ".";
     return result;
 }
 

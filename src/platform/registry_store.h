@@ -1,5 +1,6 @@
 // The registry, as the platform offers it: advapi32 on Windows, a JSON file standing in for it on
-// POSIX. Only catalogue/registry.cpp calls these; it owns every message about registry access.
+// POSIX. These report and never log: only catalogue/registry.cpp calls them, and it writes every
+// message about registry access.
 #pragma once
 
 #include <string>
@@ -17,10 +18,14 @@ enum class RegistryReadStatus {
     ValueNotRead,  // the key opened, but the value is missing, not a string, or too long
 };
 
-// Reads one string value: its text up to the first zero byte, never more than the bytes the store
-// returned. Never throws.
-RegistryReadStatus ReadRegistryValue(RegistryRoot root, const std::string& subKey,
-                                     const std::string& valueName, std::string& value);
+struct RegistryReadResult {
+    RegistryReadStatus status = RegistryReadStatus::KeyNotOpened;
+    std::string value;    // with Ok: the text up to its first zero byte
+    std::string problem;  // a sentence naming the store and what is wrong with it; empty when nothing is
+};
+
+// Reads one string value, never more than the bytes the store returned. Never throws.
+RegistryReadResult ReadRegistryValue(RegistryRoot root, const std::string& subKey, const std::string& valueName);
 
 enum class RegistryWriteStatus {
     Written,
@@ -29,8 +34,9 @@ enum class RegistryWriteStatus {
 };
 
 struct RegistryWriteResult {
-    bool keyCreated;  // the key was missing, so creating it was tried
-    RegistryWriteStatus status;
+    bool keyCreated = false;  // the key was missing, so creating it was tried
+    RegistryWriteStatus status = RegistryWriteStatus::KeyNotOpened;
+    std::string problem;  // as in RegistryReadResult
 };
 
 // Writes one REG_SZ value, creating the sub-key when it is missing. data must hold no zero byte.

@@ -31,26 +31,29 @@ class OpenKey {
 
 }  // namespace
 
-RegistryReadStatus ReadRegistryValue(RegistryRoot root, const std::string& subKey,
-                                     const std::string& valueName, std::string& value) {
+RegistryReadResult ReadRegistryValue(RegistryRoot root, const std::string& subKey, const std::string& valueName) {
+    RegistryReadResult result;
     OpenKey key;
-    if (RegOpenKeyA(Handle(root), subKey.c_str(), key.Out()) != ERROR_SUCCESS)
-        return RegistryReadStatus::KeyNotOpened;
+    if (RegOpenKeyA(Handle(root), subKey.c_str(), key.Out()) != ERROR_SUCCESS) return result;
     // One byte beyond the buffer that the query may fill, so that data stored without its terminator
     // still ends inside what the query returned.
     char buffer[kRegistryReadBuffer + 1] = {};
     DWORD size = kRegistryReadBuffer;
     if (RegQueryValueExA(key.Get(), valueName.c_str(), nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer),
-                         &size) != ERROR_SUCCESS)
-        return RegistryReadStatus::ValueNotRead;
+                         &size) != ERROR_SUCCESS) {
+        result.status = RegistryReadStatus::ValueNotRead;
+        return result;
+    }
     if (size > kRegistryReadBuffer) size = kRegistryReadBuffer;
-    value.assign(buffer, strnlen(buffer, size));
-    return RegistryReadStatus::Ok;
+    result.value.assign(buffer, strnlen(buffer, size));
+    result.status = RegistryReadStatus::Ok;
+    return result;
 }
 
 RegistryWriteResult WriteRegistryValue(RegistryRoot root, const std::string& subKey,
                                        const std::string& valueName, const std::string& data) {
-    RegistryWriteResult result{false, RegistryWriteStatus::Written};
+    RegistryWriteResult result;
+    result.status = RegistryWriteStatus::Written;
     OpenKey key;
     LONG status = RegOpenKeyExA(Handle(root), subKey.c_str(), 0, KEY_SET_VALUE, key.Out());
     if (status == ERROR_FILE_NOT_FOUND) {

@@ -7,6 +7,8 @@
 #include <stdexcept>
 
 #include "log/log.h"
+#include "platform/c_file.h"
+#include "server/file_digest.h"
 #include "server/progress.h"
 
 namespace zavr {
@@ -16,10 +18,6 @@ struct CurlCleanup {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
 using CurlHandle = std::unique_ptr<CURL, CurlCleanup>;
-
-struct FileClose {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 // Options that every transfer shares beyond the ones the callers set: limits against a stalled or
 // looping server, and only the protocols the updater speaks. Results are not examined: a refused
@@ -126,7 +124,7 @@ std::string Downloader::FetchText(const std::string& url) const {
 }
 
 bool Downloader::DownloadFile(const std::string& url, const std::string& path) const {
-    std::unique_ptr<std::FILE, FileClose> file(std::fopen(path.c_str(), "wb"));
+    CFile file(std::fopen(path.c_str(), "wb"));
     if (!file) {
         WriteLog(2, "Error in file download - I was unable to create the file on the disk");
         return false;
@@ -165,6 +163,16 @@ bool Downloader::DownloadFile(const std::string& url, const std::string& path) c
         return false;
     }
     WriteLog(0, "OK: " + url + " downloaded to " + path);
+    return true;
+}
+
+bool Downloader::FileDigestMatches(const std::string& path, const std::string& expected) const {
+    std::string computed;
+    if (!FileDigestText(path, computed)) return false;
+    if (computed != expected) {
+        WriteLog(0, "Server told me " + expected + " but I calculated " + computed);
+        return false;
+    }
     return true;
 }
 

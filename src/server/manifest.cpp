@@ -1,6 +1,5 @@
 #include "server/manifest.h"
 
-#include "app/updater.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/stored_text.h"
 #include "server/json_read.h"
@@ -38,7 +37,7 @@ void ReadTotals(const std::string& reply, ProductInfo& product) {
     product.TotalFileSize = size;
 }
 
-void Updater::QueryManifestTotals(ProductInfo& product, std::int32_t version) {
+void FetchManifestTotals(const Downloader& downloader, ProductInfo& product, std::int32_t version) {
     ReadTotals(downloader.FetchText(ManifestQueryUrl(StoredTotalsBase(), product.ProductID, version)),
                product);
 }

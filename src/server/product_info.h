@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
+
+#include "catalogue/catalogue.h"
+#include "server/downloader.h"
 
 namespace zavr {
 
@@ -29,9 +33,11 @@ struct ProductInfo {
 // first key that is missing or of the wrong type, or when product is not an object.
 void ReadProductInfo(const nlohmann::json& product, ProductInfo& record);
 
-// Reads a totals reply into product.TotalFiles and product.TotalFileSize; a missing or mistyped
-// "TotalFileSize" counts as 0. Throws the JSON library's parse and type errors for any other unexpected
-// reply, leaving the totals as they were.
-void ReadTotals(const std::string& reply, ProductInfo& product);
+// Fetches the product-information reply of every catalogue row, in order, and appends one record per
+// product to products, logging each. simFamily is only shown. Throws what FetchText throws, and the
+// JSON library's parse and type errors for a reply that is not one JSON value or a product that lacks a
+// key or holds a mistyped value; the records appended before the error stay.
+void FetchProductInfo(const Downloader& downloader, const std::vector<CatalogueRow>& rows,
+                      const std::string& simFamily, std::vector<ProductInfo>& products);
 
 }  // namespace zavr

@@ -6,6 +6,7 @@
 #include <boost/filesystem.hpp>
 #include <regex>
 
+#include "build_config.h"
 #include "app/run.h"
 #include "app/updater.h"
 #include "support/raw_server.h"

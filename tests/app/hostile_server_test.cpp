@@ -4,6 +4,7 @@
 
 #include <boost/filesystem.hpp>
 
+#include "build_config.h"
 #include "app/run.h"
 #include "support/update_sandbox.h"
 

@@ -3,6 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "build_config.h"
 #include "app/run.h"
 #include "support/http_server.h"
 #include "support/process.h"

@@ -1,5 +1,7 @@
 #include "catalogue/catalogue.h"
 
+#include "build_config.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>

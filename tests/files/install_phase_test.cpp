@@ -3,7 +3,7 @@
 
 #include <boost/filesystem.hpp>
 
-#include "app/updater.h"
+#include "files/install_phase.h"
 #include "support/sandbox.h"
 
 namespace zavr {
@@ -18,8 +18,6 @@ const char* const kNewDigest = "22af645d1859cb5ca6da0c484f1f37ea";  // of "new"
 class InstallPhaseTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        updater.aircraftCode = "KA2";
-        updater.simFamily = "XSE";
         WriteFile(temp + "P/file.dat", "new");
         WriteFile(sim + "P/file.dat", "installed");
     }
@@ -29,7 +27,7 @@ class InstallPhaseTest : public ::testing::Test {
     int Install(std::string* console) {
         ::testing::internal::CaptureStdout();
         try {
-            const int installed = updater.InstallProductFiles(temp, sim);
+            const int installed = InstallFiles(downloader, manifest, temp, BackupRoot(temp, "KA2", "XSE"), sim);
             *console = ::testing::internal::GetCapturedStdout();
             return installed;
         } catch (...) {
@@ -46,12 +44,13 @@ class InstallPhaseTest : public ::testing::Test {
     test::TempDir dir;
     std::string temp = dir / "temp/";
     std::string sim = dir / "sim/";
-    Updater updater;
+    Downloader downloader;
+    json manifest;
 };
 
 TEST_F(InstallPhaseTest, InstallsBacksUpAndCounts) {
     WriteFile(temp + "P/added.dat", "new");
-    updater.manifest = json::array({Entry("file.dat", kNewDigest), Entry("added.dat", kNewDigest)});
+    manifest = json::array({Entry("file.dat", kNewDigest), Entry("added.dat", kNewDigest)});
     std::string console;
     EXPECT_EQ(Install(&console), 2);
     EXPECT_EQ(test::LogEntries(console), (std::vector<std::string>{
@@ -67,7 +66,7 @@ TEST_F(InstallPhaseTest, InstallsBacksUpAndCounts) {
 
 TEST_F(InstallPhaseTest, AnEmptyOrNullListInstallsNothing) {
     for (const json& list : {json::array(), json()}) {
-        updater.manifest = list;
+        manifest = list;
         std::string console;
         EXPECT_EQ(Install(&console), 0);
         EXPECT_EQ(console, "");
@@ -75,7 +74,7 @@ TEST_F(InstallPhaseTest, AnEmptyOrNullListInstallsNothing) {
 }
 
 TEST_F(InstallPhaseTest, ACopyThatFailsItsCheckLeavesTheInstalledFile) {
-    updater.manifest = json::array({Entry("file.dat", "0123456789abcdef0123456789abcdef")});
+    manifest = json::array({Entry("file.dat", "0123456789abcdef0123456789abcdef")});
     std::string console;
     try {
         Install(&console);
@@ -88,7 +87,7 @@ TEST_F(InstallPhaseTest, ACopyThatFailsItsCheckLeavesTheInstalledFile) {
 
 TEST_F(InstallPhaseTest, AMissingDownloadLeavesTheInstalledFile) {
     boost::filesystem::remove(temp + "P/file.dat");
-    updater.manifest = json::array({Entry("file.dat", kNewDigest)});
+    manifest = json::array({Entry("file.dat", kNewDigest)});
     std::string console;
     EXPECT_THROW(Install(&console), boost::filesystem::filesystem_error);
     ExpectInstalledUnchanged();
@@ -96,7 +95,7 @@ TEST_F(InstallPhaseTest, AMissingDownloadLeavesTheInstalledFile) {
 
 TEST_F(InstallPhaseTest, AFolderWhereTheBackupTreeShouldBeIsReported) {
     WriteFile(temp + "Backup", "a file in the way");
-    updater.manifest = json::array({Entry("file.dat", kNewDigest)});
+    manifest = json::array({Entry("file.dat", kNewDigest)});
     std::string console;
     EXPECT_THROW(Install(&console), std::runtime_error);
     EXPECT_EQ(ReadFile(sim + "P/file.dat"), "installed");

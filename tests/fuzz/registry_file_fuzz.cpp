@@ -46,10 +46,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::ofstream file(path, std::ios::binary | std::ios::trunc);
         file << before;
     }
-    std::string value;
-    const zavr::RegistryReadStatus read =
-        zavr::ReadRegistryValue(zavr::RegistryRoot::LocalMachine, "Software\\Key", "Value", value);
-    if (read == zavr::RegistryReadStatus::Ok && value.size() > 449) __builtin_trap();
+    const zavr::RegistryReadResult read =
+        zavr::ReadRegistryValue(zavr::RegistryRoot::LocalMachine, "Software\\Key", "Value");
+    if (read.status == zavr::RegistryReadStatus::Ok && read.value.size() > 449) __builtin_trap();
+    // A store that cannot be read fails as an unopenable key, never as a value that was found.
+    if (!read.problem.empty() && read.status != zavr::RegistryReadStatus::KeyNotOpened) __builtin_trap();
     const zavr::RegistryWriteResult written =
         zavr::WriteRegistryValue(zavr::RegistryRoot::CurrentUser, "software\\KEY", "value", "new");
     const std::string after = Contents();
@@ -58,11 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         const nlohmann::json store = nlohmann::json::parse(after, nullptr, false);
         if (store.is_discarded() || !store.is_object()) __builtin_trap();
-        value.clear();
-        if (zavr::ReadRegistryValue(zavr::RegistryRoot::CurrentUser, "Software\\Key", "Value", value) !=
-                zavr::RegistryReadStatus::Ok ||
-            value != "new")
-            __builtin_trap();
+        const zavr::RegistryReadResult again =
+            zavr::ReadRegistryValue(zavr::RegistryRoot::CurrentUser, "Software\\Key", "Value");
+        if (again.status != zavr::RegistryReadStatus::Ok || again.value != "new") __builtin_trap();
     }
     return 0;
 }

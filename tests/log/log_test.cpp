@@ -5,7 +5,6 @@
 #include <boost/filesystem.hpp>
 #include <regex>
 
-#include "app/updater.h"
 #include "support/sandbox.h"
 
 namespace zavr {
@@ -20,8 +19,7 @@ class LogTest : public ::testing::Test {
   protected:
     void OpenIn(const std::string& appData) {
         ScopedEnv env("APPDATA", appData);
-        Updater updater;
-        OpenLog(updater);
+        OpenLog();
     }
     std::string LogText() { return ReadFile(LogFilePath()); }
 

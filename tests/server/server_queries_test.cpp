@@ -3,8 +3,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/updater.h"
+#include "build_config.h"
 #include "catalogue/stored_text.h"
+#include "server/manifest.h"
+#include "server/product_info.h"
 #include "support/http_server.h"
 #include "support/sandbox.h"
 
@@ -47,11 +49,11 @@ class ProductQueryTest : public ::testing::Test {
     std::vector<std::string> Query() {
         server.Start();
         for (std::size_t i = 0; i < texts.size(); i += 2)
-            updater.catalogueRows.push_back({texts[i].data(), texts[i + 1].data()});
+            rows.push_back({texts[i].data(), texts[i + 1].data()});
         const auto before = texts;
         ::testing::internal::CaptureStdout();
         try {
-            updater.QueryProductInfo();
+            FetchProductInfo(downloader, rows, simFamily, products);
         } catch (...) {
             logged = LogEntries(::testing::internal::GetCapturedStdout());
             EXPECT_EQ(texts, before) << "every text is scrambled back";
@@ -64,7 +66,10 @@ class ProductQueryTest : public ::testing::Test {
 
     TestServer server;
     std::vector<std::vector<char>> texts;
-    Updater updater;
+    Downloader downloader;
+    std::vector<CatalogueRow> rows;
+    std::string simFamily;
+    std::vector<ProductInfo> products;
     std::vector<std::string> logged;
 };
 
@@ -73,7 +78,7 @@ TEST_F(ProductQueryTest, ArraysObjectsAndNullsYieldRecordsInOrder) {
     Row("null");
     Row("[]");
     Row(json({{"b", Product(9, "FromB")}, {"a", Product(8, "FromA")}}).dump());
-    updater.simFamily = "XSE";
+    simFamily = "XSE";
     EXPECT_EQ(Query(), (std::vector<std::string>{
                            "[ZAVR 1] Fetching available product information for XSE...",
                            "[ZAVR 1] Retrieved data about ZAVR product 7: Alpha for XSE",
@@ -81,18 +86,18 @@ TEST_F(ProductQueryTest, ArraysObjectsAndNullsYieldRecordsInOrder) {
                            "[ZAVR 1] Retrieved data about ZAVR product 8: FromA for XSE",
                            "[ZAVR 1] Retrieved data about ZAVR product 9: FromB for XSE",
                        }));
-    ASSERT_EQ(updater.products.size(), 4u);
-    const ProductInfo& first = updater.products[0];
+    ASSERT_EQ(products.size(), 4u);
+    const ProductInfo& first = products[0];
     EXPECT_EQ(first.InfoUrl, server.Url("/info0.json"));
     EXPECT_EQ(first.FilesUrl, server.Url("/files/1/"));
-    EXPECT_EQ(updater.products[1].FilesUrl, first.FilesUrl);
+    EXPECT_EQ(products[1].FilesUrl, first.FilesUrl);
     EXPECT_EQ(first.PVDec, "1.2.3");
     EXPECT_EQ(first.ProdVersion, 123);
     EXPECT_EQ(first.MinVersion, 100);
     EXPECT_EQ(first.ZAVRFolderValue, "KA2");
     EXPECT_EQ(first.RegistryKey, "Software\\Sim");
     EXPECT_EQ(first.TotalFiles, 0);
-    EXPECT_EQ(updater.products[3].FilesUrl, server.Url("/files/7/"));
+    EXPECT_EQ(products[3].FilesUrl, server.Url("/files/7/"));
 }
 
 TEST_F(ProductQueryTest, NumbersConvertAsTheLibraryConverts) {
@@ -102,10 +107,10 @@ TEST_F(ProductQueryTest, NumbersConvertAsTheLibraryConverts) {
     product["MinVersion"] = -3.7;
     Row(json::array({product}).dump());
     Query();
-    ASSERT_EQ(updater.products.size(), 1u);
-    EXPECT_EQ(updater.products[0].ProductID, 12);
-    EXPECT_EQ(updater.products[0].ProdVersion, 1);
-    EXPECT_EQ(updater.products[0].MinVersion, -3);
+    ASSERT_EQ(products.size(), 1u);
+    EXPECT_EQ(products[0].ProductID, 12);
+    EXPECT_EQ(products[0].ProdVersion, 1);
+    EXPECT_EQ(products[0].MinVersion, -3);
 }
 
 TEST_F(ProductQueryTest, AMistypedKeyStopsAtThatProduct) {
@@ -113,8 +118,8 @@ TEST_F(ProductQueryTest, AMistypedKeyStopsAtThatProduct) {
     mistyped["PVDec"] = 5;
     Row(json::array({Product(1, "Good"), mistyped, Product(4, "Never")}).dump());
     EXPECT_THROW(Query(), json::type_error);
-    ASSERT_EQ(updater.products.size(), 1u);
-    EXPECT_EQ(updater.products[0].ProdName, "Good");
+    ASSERT_EQ(products.size(), 1u);
+    EXPECT_EQ(products[0].ProdName, "Good");
     EXPECT_EQ(logged.back(), "[ZAVR 1] Retrieved data about ZAVR product 1: Good for XSE");
 }
 
@@ -123,7 +128,7 @@ TEST_F(ProductQueryTest, AMissingKeyIsATypeError) {
     missing.erase("Simulator");
     Row(json::array({missing}).dump());
     EXPECT_THROW(Query(), json::type_error);
-    EXPECT_TRUE(updater.products.empty());
+    EXPECT_TRUE(products.empty());
 }
 
 TEST_F(ProductQueryTest, AScalarTopLevelIsATypeError) {
@@ -153,7 +158,7 @@ class TotalsTest : public ::testing::Test {
     // The totals base is built into the program; the test server stands in as its proxy.
     test::ScopedEnv proxy{"http_proxy", server.ProxyAddress()};
     test::ScopedEnv noProxy{"no_proxy", std::nullopt};
-    Updater updater;
+    Downloader downloader;
     ProductInfo product = [] {
         ProductInfo p;
         p.ProductID = 12;
@@ -165,7 +170,7 @@ class TotalsTest : public ::testing::Test {
 
 TEST_F(TotalsTest, ReadsTheFirstElementAndAsksWithProductAndVersion) {
     Serve(R"([{"TotalFiles": 3, "TotalFileSize": 1200, "More": 1}, {"TotalFiles": 9}])");
-    updater.QueryManifestTotals(product, 10500);
+    FetchManifestTotals(downloader, product, 10500);
     EXPECT_EQ(product.TotalFiles, 3);
     EXPECT_EQ(product.TotalFileSize, 1200);
     ASSERT_EQ(server.Requests().size(), 1u);
@@ -174,7 +179,7 @@ TEST_F(TotalsTest, ReadsTheFirstElementAndAsksWithProductAndVersion) {
 
 TEST_F(TotalsTest, AMissingOrMistypedSizeCountsAsZero) {
     Serve(R"([{"TotalFiles": 3, "TotalFileSize": "big"}])");
-    updater.QueryManifestTotals(product, -5);
+    FetchManifestTotals(downloader, product, -5);
     EXPECT_EQ(product.TotalFiles, 3);
     EXPECT_EQ(product.TotalFileSize, 0);
     EXPECT_EQ(server.Requests()[0], std::string(ZAVR_UPDATE_SERVER) + "totals?product=12&version=-5");
@@ -184,7 +189,7 @@ class TotalsErrorTest : public TotalsTest, public ::testing::WithParamInterface<
 
 TEST_P(TotalsErrorTest, AnUnexpectedReplyRaisesAndKeepsTheTotals) {
     Serve(GetParam());
-    EXPECT_THROW(updater.QueryManifestTotals(product, 1), nlohmann::json::exception);
+    EXPECT_THROW(FetchManifestTotals(downloader, product, 1), nlohmann::json::exception);
     EXPECT_EQ(product.TotalFiles, -1);
     EXPECT_EQ(product.TotalFileSize, -1);
 }

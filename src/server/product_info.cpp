@@ -1,5 +1,6 @@
 // Asking the update server for the products of the run's aircraft and simulator family.
-#include "app/updater.h"
+#include "server/product_info.h"
+
 #include "catalogue/stored_text.h"
 #include "log/log.h"
 #include "server/json_read.h"
@@ -17,9 +18,10 @@ void ReadProductInfo(const nlohmann::json& product, ProductInfo& record) {
     record.Simulator = Member(product, "Simulator").get<std::string>();
 }
 
-void Updater::QueryProductInfo() {
+void FetchProductInfo(const Downloader& downloader, const std::vector<CatalogueRow>& rows,
+                      const std::string& simFamily, std::vector<ProductInfo>& products) {
     WriteLog(1, "Fetching available product information for " + simFamily + "...");
-    for (const CatalogueRow& row : catalogueRows) {
+    for (const CatalogueRow& row : rows) {
         // Destroyed in reverse order: the files address is scrambled back first, then the query.
         const UnscrambledText info(row.infoUrl);
         const UnscrambledText files(row.filesUrl);

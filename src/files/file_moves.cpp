@@ -1,4 +1,4 @@
-#include "files/paths.h"
+#include "files/file_moves.h"
 
 #include <boost/filesystem.hpp>
 

@@ -1,4 +1,4 @@
-#include "files/md5.h"
+#include "server/md5.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>

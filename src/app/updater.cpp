@@ -1,0 +1,40 @@
+// The steps of a run as methods of the Updater: each hands the run's fields to the module that does
+// the work and keeps what it learns.
+#include "app/updater.h"
+
+#include "catalogue/installed_version.h"
+#include "files/download_phase.h"
+#include "files/install_phase.h"
+#include "server/manifest.h"
+
+namespace zavr {
+
+void Updater::SetUpCatalogue() {
+    CatalogueSelection selection = SelectCatalogue(aircraftCode, simFamily);
+    uninstallKey = std::move(selection.uninstallKey);
+    catalogueRows = std::move(selection.rows);
+}
+
+void Updater::FindInstalledVersion() {
+    installedVersion = ReadInstalledVersion(uninstallKey);
+}
+
+void Updater::QueryProductInfo() {
+    FetchProductInfo(downloader, catalogueRows, simFamily, products);
+}
+
+void Updater::QueryManifestTotals(ProductInfo& product, std::int32_t version) {
+    FetchManifestTotals(downloader, product, version);
+}
+
+void Updater::DownloadProductFiles(const ProductInfo& product, std::int32_t version,
+                                   const std::string& tempFolder) {
+    DownloadFiles(downloader, product, version, tempFolder, manifest);
+}
+
+int Updater::InstallProductFiles(const std::string& tempFolder, const std::string& simFolder) {
+    return InstallFiles(downloader, manifest, tempFolder, BackupRoot(tempFolder, aircraftCode, simFamily),
+                        simFolder);
+}
+
+}  // namespace zavr

@@ -1,0 +1,23 @@
+// The first half of a product's update: the file list, and every listed file brought, verified, into
+// the product's temporary folder.
+#pragma once
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "server/downloader.h"
+#include "server/product_info.h"
+
+namespace zavr {
+
+// Fetches the product's file list for the installed version and stores it in manifest, then brings
+// every listed file, verified, into tempFolder; intact files already there are kept. Throws
+// std::runtime_error: the transfer's errors, "Aborting file download; see error above.", "Aborting
+// file download, a downloaded file has failed integrity-check.", a sentence for a file list that is
+// not JSON or an entry that is malformed or names an unsafe path, and the file-system library's errors.
+// manifest keeps the list whatever happens after it was read.
+void DownloadFiles(const Downloader& downloader, const ProductInfo& product, std::int32_t version,
+                   const std::string& tempFolder, nlohmann::json& manifest);
+
+}  // namespace zavr

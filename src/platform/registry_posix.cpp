@@ -157,7 +157,8 @@ bool ReplaceStore(const std::string& path, const std::string& text) {
 
 }  // namespace
 
-RegistryReadResult ReadRegistryValue(RegistryRoot root, const std::string& subKey, const std::string& valueName) {
+RegistryReadResult ReadRegistryValue(RegistryRoot root, const std::string& subKey,
+                                     const std::string& valueName) {
     RegistryReadResult result;
     const std::string path = StorePath(result.problem);
     json store;

@@ -25,7 +25,8 @@ struct RegistryReadResult {
 };
 
 // Reads one string value, never more than the bytes the store returned. Never throws.
-RegistryReadResult ReadRegistryValue(RegistryRoot root, const std::string& subKey, const std::string& valueName);
+RegistryReadResult ReadRegistryValue(RegistryRoot root, const std::string& subKey,
+                                     const std::string& valueName);
 
 enum class RegistryWriteStatus {
     Written,

@@ -31,7 +31,8 @@ class OpenKey {
 
 }  // namespace
 
-RegistryReadResult ReadRegistryValue(RegistryRoot root, const std::string& subKey, const std::string& valueName) {
+RegistryReadResult ReadRegistryValue(RegistryRoot root, const std::string& subKey,
+                                     const std::string& valueName) {
     RegistryReadResult result;
     OpenKey key;
     if (RegOpenKeyA(Handle(root), subKey.c_str(), key.Out()) != ERROR_SUCCESS) return result;

@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <boost/filesystem.hpp>
+#include <future>
+#include <mutex>
 #include <regex>
 
-#include "build_config.h"
 #include "app/run.h"
 #include "app/updater.h"
+#include "build_config.h"
 #include "support/raw_server.h"
 #include "support/update_sandbox.h"
 
@@ -33,25 +35,36 @@ class FaultTest : public ::testing::Test {
         sandbox.Start();
     }
 
-    // A proxy in front of the sandbox's server that answers requests whose target matches with fault
-    // and passes every other one on.
-    std::unique_ptr<RawServer> FaultFor(const std::string& pattern,
-                                        std::function<void(int&, const std::string&)> fault) {
-        const int port = sandbox.Server().Port();
-        return std::make_unique<RawServer>([=](int& fd, const std::string& target) {
-            if (std::regex_search(target, std::regex(pattern))) return fault(fd, target);
-            httplib::Client client("127.0.0.1", port);
-            const auto response = client.Get(target.c_str());
-            RawServer::Send(fd, response ? RawServer::Response(response->status, response->body)
-                                         : RawServer::Response(502, ""));
-        });
+    using Fault = std::function<void(int&, const std::string&)>;
+
+    // The address of a proxy in front of the sandbox's server that answers requests whose target
+    // matches pattern with fault and passes every other one on. One proxy serves all the cases of a
+    // test; each call sets the fault for the runs that follow.
+    std::string FaultFor(const std::string& pattern, Fault fault) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            pattern_ = std::regex(pattern);
+            fault_ = std::move(fault);
+        }
+        if (!proxy_) {
+            const int port = sandbox.Server().Port();
+            proxy_ = std::make_unique<RawServer>([this, port](int& fd, const std::string& target) {
+                Fault fault;
+                {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    if (std::regex_search(target, pattern_)) fault = fault_;
+                }
+                if (fault) return fault(fd, target);
+                httplib::Client client("127.0.0.1", port);
+                const auto response = client.Get(target.c_str());
+                RawServer::Send(fd, response ? RawServer::Response(response->status, response->body)
+                                             : RawServer::Response(502, ""));
+            });
+        }
+        return proxy_->ProxyAddress();
     }
     bool Has(const std::string& entry) { return sandbox.LastRunLogHas(entry); }
-    bool HasStart(const std::string& start) {
-        for (const std::string& line : sandbox.LastRunLog())
-            if (line.rfind(start, 0) == 0) return true;
-        return false;
-    }
+    bool HasStart(const std::string& start) { return sandbox.LastRunLogHasStart(start); }
     std::string Version() {
         return sandbox.RegistryValue("HKEY_LOCAL_MACHINE", test::kUninstallKey, "DisplayVersion");
     }
@@ -68,13 +81,19 @@ class FaultTest : public ::testing::Test {
     }
 
     UpdateSandbox sandbox;
+
+  private:
+    std::mutex mutex_;
+    std::regex pattern_;
+    Fault fault_;
+    std::unique_ptr<RawServer> proxy_;  // after the sandbox: it forwards to the sandbox's server
 };
 
 TEST_F(FaultTest, ABrokenFileTransferFailsTheProduct) {
     const std::string headers = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n";
     const struct {
         const char* what;
-        std::function<void(int&, const std::string&)> fault;
+        Fault fault;
     } cases[] = {
         {"reset mid-body",
          [&](int& fd, const std::string&) {
@@ -86,8 +105,7 @@ TEST_F(FaultTest, ABrokenFileTransferFailsTheProduct) {
         {"closed before the headers", [](int&, const std::string&) {}},
     };
     for (const auto& c : cases) {
-        const auto proxy = FaultFor("/files/", c.fault);
-        const test::ProcessResult result = sandbox.Run({{"http_proxy", proxy->ProxyAddress()}});
+        const test::ProcessResult result = sandbox.Run({{"http_proxy", FaultFor("/files/", c.fault)}});
         EXPECT_TRUE(Has("[ZAVR 2] Error in file download - I was unable to download " + sandbox.tempFolder +
                         "ZAVR KA2/aircraft.cfg"))
             << c.what << "\n"
@@ -97,13 +115,13 @@ TEST_F(FaultTest, ABrokenFileTransferFailsTheProduct) {
 }
 
 TEST_F(FaultTest, AnEndlessReplyToAQueryIsCutOffAndEndsTheRun) {
-    const auto proxy = FaultFor("/products/", [](int& fd, const std::string&) {
+    const std::string proxy = FaultFor("/products/", [](int& fd, const std::string&) {
         if (!RawServer::Send(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n\r\n[")) return;
         const std::string spaces(1 << 16, ' ');
         while (RawServer::Send(fd, spaces)) {
         }
     });
-    const test::ProcessResult result = sandbox.Run({{"http_proxy", proxy->ProxyAddress()}});
+    const test::ProcessResult result = sandbox.Run({{"http_proxy", proxy}});
     EXPECT_EQ(result.exitCode, kExitError);
     EXPECT_TRUE(Has("[ZAVR 2] Failed to get " ZAVR_UPDATE_SERVER
                     "products/XSE/KA2/1.json, the reply was larger than 64.0 MiB, so I stopped reading it."))
@@ -115,13 +133,9 @@ TEST_F(FaultTest, ARedirectLoopIsGivenUpOn) {
     const auto loop = [](int& fd, const std::string& target) {
         RawServer::Send(fd, RawServer::Response(302, "", "Location: " + target + "\r\n"));
     };
-    {
-        const auto proxy = FaultFor("/files/", loop);
-        const test::ProcessResult result = sandbox.Run({{"http_proxy", proxy->ProxyAddress()}});
-        ExpectFailedAndUnchanged(result, "Aborting file download; see error above.");
-    }
-    const auto proxy = FaultFor("/totals", loop);
-    const test::ProcessResult result = sandbox.Run({{"http_proxy", proxy->ProxyAddress()}});
+    ExpectFailedAndUnchanged(sandbox.Run({{"http_proxy", FaultFor("/files/", loop)}}),
+                             "Aborting file download; see error above.");
+    const test::ProcessResult result = sandbox.Run({{"http_proxy", FaultFor("/totals", loop)}});
     EXPECT_EQ(result.exitCode, kExitError);
     EXPECT_TRUE(HasStart("[ZAVR 2] Failed to get " ZAVR_UPDATE_SERVER
                          "totals?product=1001&version=110, Maximum (30) redirects"))
@@ -129,24 +143,24 @@ TEST_F(FaultTest, ARedirectLoopIsGivenUpOn) {
 }
 
 TEST_F(FaultTest, AServerErrorPageAtTheFileListFailsTheProduct) {
-    const auto proxy = FaultFor("/filelist", [](int& fd, const std::string&) {
+    const std::string proxy = FaultFor("/filelist", [](int& fd, const std::string&) {
         RawServer::Send(fd, RawServer::Response(500, "<html><body>Internal Server Error</body></html>"));
     });
-    ExpectFailedAndUnchanged(sandbox.Run({{"http_proxy", proxy->ProxyAddress()}}),
+    ExpectFailedAndUnchanged(sandbox.Run({{"http_proxy", proxy}}),
                              "The server's file list for KA2 Orvane is not valid JSON (");
 }
 
 TEST_F(FaultTest, AStalledFileIsAbandonedUnderShortLimits) {
     // In-process, so that the limits can be short; the program itself waits 60 s.
-    std::atomic<bool> done{false};
-    const auto proxy = FaultFor("/files/", [&](int& fd, const std::string&) {
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    const std::string proxy = FaultFor("/files/", [released](int& fd, const std::string&) {
         RawServer::Send(fd, "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nxy");
-        while (!done) std::this_thread::yield();
+        released.wait();  // the connection stays open, silent, until the run is over
     });
     std::vector<std::unique_ptr<test::ScopedEnv>> env;
     for (const auto& [name, value] : sandbox.Environment())
-        env.push_back(
-            std::make_unique<test::ScopedEnv>(name, name == "http_proxy" ? proxy->ProxyAddress() : value));
+        env.push_back(std::make_unique<test::ScopedEnv>(name, name == "http_proxy" ? proxy : value));
     Updater updater;
     TransferLimits limits;
     limits.lowSpeedSeconds = 1;
@@ -159,7 +173,7 @@ TEST_F(FaultTest, AStalledFileIsAbandonedUnderShortLimits) {
     updater.QueryProductInfo();
     const UpdateCounts counts = updater.UpdateProducts();
     const std::string console = ::testing::internal::GetCapturedStdout();
-    done = true;
+    release.set_value();
     EXPECT_EQ(counts.failed, 1);
     EXPECT_EQ(counts.succeeded, 0);
     EXPECT_NE(
@@ -217,14 +231,15 @@ TEST_F(FaultTest, ADestinationThatCannotBeWritten) {
 
 TEST_F(FaultTest, ABackupThatCannotBeMade) {
     test::WriteFile(sandbox.tempFolder + "Backup", "a file where the backup tree belongs");
-    ExpectFailedAndUnchanged(sandbox.Run(), "");
-    EXPECT_FALSE(Has("[ZAVR 1] *** Copy file 2 of 1 ***"));
+    ExpectFailedAndUnchanged(sandbox.Run(), "boost::filesystem::create_directories: Not a directory: ");
+    EXPECT_TRUE(Has("[ZAVR 1] *** Copy file 1 of 1 ***"));
+    EXPECT_FALSE(HasStart("[ZAVR 1] Integrity OK: ")) << "nothing is installed without its backup";
 }
 
 // File lists no release would hold, answered by a proxy in front of the sandbox's server.
 class HostileDataTest : public FaultTest {
   protected:
-    std::unique_ptr<RawServer> Proxy() {
+    std::string Proxy() {
         return FaultFor("/filelist", [this](int& fd, const std::string&) {
             RawServer::Send(fd, RawServer::Response(200, list));
         });
@@ -242,8 +257,7 @@ TEST_F(HostileDataTest, DigestsOfTheWrongLengthOrCaseNeverMatch) {
                              {"FileSize", 200},
                              {"MD5Hash", digest}}})
                    .dump();
-        const auto proxy = Proxy();
-        ExpectFailedAndUnchanged(sandbox.Run({{"http_proxy", proxy->ProxyAddress()}}),
+        ExpectFailedAndUnchanged(sandbox.Run({{"http_proxy", Proxy()}}),
                                  "Aborting file download, a downloaded file has failed integrity-check.");
     }
 }
@@ -255,9 +269,8 @@ TEST_F(HostileDataTest, AVeryLongNameFailsCleanly) {
                          {"FileSize", 1},
                          {"MD5Hash", "d41d8cd98f00b204e9800998ecf8427e"}}})
                .dump();
-    const auto proxy = Proxy();
     // The file system refuses the name already when asked whether the file is there.
-    ExpectFailedAndUnchanged(sandbox.Run({{"http_proxy", proxy->ProxyAddress()}}),
+    ExpectFailedAndUnchanged(sandbox.Run({{"http_proxy", Proxy()}}),
                              "boost::filesystem::status: File name too long: ");
 }
 

@@ -3,9 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <boost/filesystem.hpp>
+#include <mutex>
 
-#include "build_config.h"
 #include "app/run.h"
+#include "build_config.h"
 #include "support/update_sandbox.h"
 
 namespace zavr {
@@ -29,30 +30,24 @@ class HostileServerTest : public ::testing::Test {
         test::WriteFile(sandbox.productFolder + "aircraft.cfg", "installed");
         sandbox.Install("1.1.0");
     }
-    void ServeFileList(const std::string& body) {
-        sandbox.Server().Get("/filelist", [body](const httplib::Request&, httplib::Response& r) {
-            r.set_content(body, "application/json");
-        });
-    }
     void ServeAt(const std::string& pattern, int status, const std::string& body) {
         sandbox.Server().Get(pattern, [status, body](const httplib::Request&, httplib::Response& r) {
             r.status = status;
             r.set_content(body, "text/html");
         });
     }
-    bool AnyFileRequested() {
+    std::size_t FileRequests() {
+        std::size_t count = 0;
         for (const std::string& request : sandbox.Server().Requests())
-            if (request.find("/files/") != std::string::npos) return true;
-        return false;
+            count += request.find("/files/") != std::string::npos;
+        return count;
     }
     // The product failed with a message that starts as given, nothing changed and the run completed.
     void ExpectProductFailed(const test::ProcessResult& result, const std::string& messageStart) {
         EXPECT_EQ(result.exitCode, kExitComplete) << result.out;
-        const std::string prefix =
-            "[ZAVR 2] Update terminated abnormally for KA2 Orvane for XSE: " + messageStart;
-        bool found = false;
-        for (const std::string& line : sandbox.LastRunLog()) found = found || line.rfind(prefix, 0) == 0;
-        EXPECT_TRUE(found) << result.out;
+        EXPECT_TRUE(sandbox.LastRunLogHasStart(
+            "[ZAVR 2] Update terminated abnormally for KA2 Orvane for XSE: " + messageStart))
+            << result.out;
         EXPECT_TRUE(sandbox.LastRunLogHas("[ZAVR 1] Installed products that failed to update: 1"));
         EXPECT_EQ(test::ReadFile(sandbox.productFolder + "aircraft.cfg"), "installed");
         EXPECT_EQ(sandbox.RegistryValue("HKEY_LOCAL_MACHINE", test::kUninstallKey, "DisplayVersion"),
@@ -62,7 +57,27 @@ class HostileServerTest : public ::testing::Test {
     UpdateSandbox sandbox;
 };
 
-TEST_F(HostileServerTest, UnsafeFilePathsAreRefusedBeforeAnythingIsWritten) {
+// The same, with the file list that each case of a table sets, served by the sandbox's one server.
+class HostileFileListTest : public HostileServerTest {
+  protected:
+    void SetUp() override {
+        HostileServerTest::SetUp();
+        sandbox.Server().Get("/filelist", [this](const httplib::Request&, httplib::Response& r) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            r.set_content(fileList_, "application/json");
+        });
+    }
+    void ServeFileList(std::string body) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        fileList_ = std::move(body);
+    }
+
+  private:
+    std::mutex mutex_;
+    std::string fileList_;
+};
+
+TEST_F(HostileFileListTest, UnsafeFilePathsAreRefusedBeforeAnythingIsWritten) {
     const struct {
         const char* folder;
         const char* path;
@@ -79,47 +94,33 @@ TEST_F(HostileServerTest, UnsafeFilePathsAreRefusedBeforeAnythingIsWritten) {
         {"a", "a\\", "a\\", "names no file"},
     };
     for (const auto& c : cases) {
-        UpdateSandbox fresh;
-        fresh.PublishProducts(json::array({UpdateSandbox::Product(1001, "KA2 Orvane")}));
-        fresh.Install("1.1.0");
-        const std::string body = json::array({Entry(c.folder, c.path)}).dump();
-        fresh.Server().Get("/filelist", [body](const httplib::Request&, httplib::Response& r) {
-            r.set_content(body, "application/json");
-        });
-        const test::ProcessResult result = fresh.Run();
-        EXPECT_TRUE(fresh.LastRunLogHas(
-            "[ZAVR 2] Update terminated abnormally for KA2 Orvane for XSE: Entry 1 of the "
-            "server's file list names the path \"" +
-            std::string(c.named) + "\", which I refuse: it " + c.reason + "."))
-            << result.out;
-        EXPECT_TRUE(fresh.LastRunLogHas("[ZAVR 1] Installed products that failed to update: 1"));
-        EXPECT_FALSE(fresh.LastRunLogHas("[ZAVR 1] *** Downloading file 1 of 1 ***"))
+        ServeFileList(json::array({Entry(c.folder, c.path)}).dump());
+        const test::ProcessResult result = sandbox.Run();
+        ExpectProductFailed(result, "Entry 1 of the server's file list names the path \"" +
+                                        std::string(c.named) + "\", which I refuse: it " + c.reason + ".");
+        EXPECT_FALSE(sandbox.LastRunLogHas("[ZAVR 1] *** Downloading file 1 of 1 ***"))
             << "refused before it starts";
-        for (const std::string& request : fresh.Server().Requests())
-            EXPECT_EQ(request.find("/files/"), std::string::npos) << c.path;
-        EXPECT_FALSE(boost::filesystem::exists(fresh.dataFolder + "KA2 Orvane/evil.dll"));
-        EXPECT_FALSE(boost::filesystem::exists(fresh.dataFolder + "evil.dll"));
+        EXPECT_EQ(FileRequests(), 0u) << c.path;
+        EXPECT_FALSE(boost::filesystem::exists(sandbox.dataFolder + "KA2 Orvane/evil.dll"));
+        EXPECT_FALSE(boost::filesystem::exists(sandbox.dataFolder + "evil.dll"));
     }
 }
 
 TEST_F(HostileServerTest, UnsafeProductNamesAreRefused) {
+    sandbox.Publish(1002, 123, "ZAVR KA2/aircraft.cfg", "new");
     for (const char* name : {"..", ".", "a/b", "a\\b", "C:"}) {
-        UpdateSandbox fresh;
-        json product = UpdateSandbox::Product(1001, name);
-        fresh.PublishProducts(json::array({product, UpdateSandbox::Product(1002, "KA2 Orvane")}));
-        fresh.Publish(1002, 123, "ZAVR KA2/aircraft.cfg", "new");
-        fresh.Install("1.1.0");
-        const test::ProcessResult result = fresh.Run();
+        sandbox.PublishProducts(
+            json::array({UpdateSandbox::Product(1001, name), UpdateSandbox::Product(1002, "KA2 Orvane")}));
+        sandbox.Install("1.1.0");  // the product after the refused one updates every time
+        const test::ProcessResult result = sandbox.Run();
         EXPECT_EQ(result.exitCode, kExitComplete);
-        const std::string prefix = "[ZAVR 2] Update terminated abnormally for " + std::string(name) +
-                                   " for XSE: The server names a product folder \"" + name +
-                                   "\", which I refuse: ";
-        bool found = false;
-        for (const std::string& line : fresh.LastRunLog()) found = found || line.rfind(prefix, 0) == 0;
-        EXPECT_TRUE(found) << result.out;
-        EXPECT_TRUE(fresh.LastRunLogHas("[ZAVR 1] Installed products that failed to update: 1")) << name;
-        EXPECT_TRUE(fresh.LastRunLogHas("[ZAVR 1] Installed products successfully updated: 1")) << name;
-        EXPECT_FALSE(boost::filesystem::exists(fresh.dataFolder + "../XSE")) << name;
+        EXPECT_TRUE(sandbox.LastRunLogHasStart(
+            "[ZAVR 2] Update terminated abnormally for " + std::string(name) +
+            " for XSE: The server names a product folder \"" + name + "\", which I refuse: "))
+            << result.out;
+        EXPECT_TRUE(sandbox.LastRunLogHas("[ZAVR 1] Installed products that failed to update: 1")) << name;
+        EXPECT_TRUE(sandbox.LastRunLogHas("[ZAVR 1] Installed products successfully updated: 1")) << name;
+        EXPECT_FALSE(boost::filesystem::exists(sandbox.dataFolder + "../XSE")) << name;
     }
 }
 
@@ -127,17 +128,17 @@ TEST_F(HostileServerTest, AFileListThatIsNotJsonFailsTheProduct) {
     ServeAt("/filelist", 500, "<html>Internal Server Error</html>");
     ExpectProductFailed(sandbox.Run(),
                         "The server's file list for KA2 Orvane is not valid JSON ([json.exception.");
-    EXPECT_FALSE(AnyFileRequested());
+    EXPECT_EQ(FileRequests(), 0u);
 }
 
-TEST_F(HostileServerTest, ANumberTooLargeForTheLibraryFailsOnlyTheProduct) {
+TEST_F(HostileFileListTest, ANumberTooLargeForTheLibraryFailsOnlyTheProduct) {
     ServeFileList(R"([{"Folder": "a", "FilePath": "a\\b", "FileSize": 1e999, "MD5Hash": "x"}])");
     ExpectProductFailed(
         sandbox.Run(),
         "The server's file list for KA2 Orvane is not valid JSON ([json.exception.out_of_range");
 }
 
-TEST_F(HostileServerTest, MalformedEntriesFailTheProductWithASentence) {
+TEST_F(HostileFileListTest, MalformedEntriesFailTheProductWithASentence) {
     const struct {
         json entry;
         const char* message;
@@ -152,18 +153,8 @@ TEST_F(HostileServerTest, MalformedEntriesFailTheProductWithASentence) {
         {json("just text"), "Entry 1 of the server's file list is a string instead of an object."},
     };
     for (const auto& c : cases) {
-        UpdateSandbox fresh;
-        fresh.PublishProducts(json::array({UpdateSandbox::Product(1001, "KA2 Orvane")}));
-        fresh.Install("1.1.0");
-        const std::string body = json::array({c.entry}).dump();
-        fresh.Server().Get("/filelist", [body](const httplib::Request&, httplib::Response& r) {
-            r.set_content(body, "application/json");
-        });
-        const test::ProcessResult result = fresh.Run();
-        EXPECT_EQ(result.exitCode, kExitComplete);
-        EXPECT_TRUE(fresh.LastRunLogHas("[ZAVR 2] Update terminated abnormally for KA2 Orvane for XSE: " +
-                                        std::string(c.message)))
-            << result.out;
+        ServeFileList(json::array({c.entry}).dump());
+        ExpectProductFailed(sandbox.Run(), c.message);
     }
 }
 

@@ -3,11 +3,12 @@
 
 #include <nlohmann/json.hpp>
 
-#include "build_config.h"
 #include "app/run.h"
+#include "build_config.h"
 #include "support/http_server.h"
 #include "support/process.h"
 #include "support/sandbox.h"
+#include "support/update_sandbox.h"
 
 namespace zavr {
 namespace {
@@ -15,10 +16,6 @@ namespace {
 using test::LogEntries;
 using test::ReadFile;
 using test::TempDir;
-
-const std::string kKa2XseKey =
-    "SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{ED28645E-F9BC-451F-AB11-"
-    "81DA5FE29A0F}";
 
 class RunTest : public ::testing::Test {
   protected:
@@ -38,7 +35,8 @@ class RunTest : public ::testing::Test {
 TEST_F(RunTest, FindsTheInstalledVersion) {
     test::WriteFile(
         dir / "registry.json",
-        nlohmann::json({{"HKEY_LOCAL_MACHINE", {{kKa2XseKey, {{"DisplayVersion", "1.2.3"}}}}}}).dump());
+        nlohmann::json({{"HKEY_LOCAL_MACHINE", {{test::kUninstallKey, {{"DisplayVersion", "1.2.3"}}}}}})
+            .dump());
     server.Get("/products/XSE/KA2/1.json", [](const httplib::Request&, httplib::Response& response) {
         response.set_content("[]", "application/json");
     });

@@ -4,8 +4,8 @@
 
 #include <boost/filesystem.hpp>
 
-#include "build_config.h"
 #include "app/run.h"
+#include "build_config.h"
 #include "support/update_sandbox.h"
 
 namespace zavr {
@@ -107,6 +107,28 @@ TEST_F(UpdateRunTest, ReplacesAndAddsFilesBacksUpAndRecordsTheVersion) {
         EXPECT_EQ(sandbox.LogText().find(detail), std::string::npos) << detail;
     }
     EXPECT_EQ(result.out, sandbox.LogText());
+}
+
+TEST_F(UpdateRunTest, ARedirectedConsoleKeepsLogAndProgressLinesInOrder) {
+    test::ProcessLimits limits;
+    limits.errorToOutput = true;  // as "zavr-updater > out.txt 2>&1" does
+    const test::ProcessResult result = sandbox.Run({}, limits);
+    ASSERT_EQ(result.exitCode, kExitComplete) << result.out;
+    const std::vector<std::string> lines = test::Lines(result.out);
+    std::vector<std::string> progress;  // each file's progress line, with the lines around it
+    for (std::size_t i = 1; i + 1 < lines.size(); ++i)
+        if (lines[i].find("/s  in ") != std::string::npos)
+            progress.push_back(lines[i - 1].substr(lines[i - 1].find('[')) + " | " +
+                               lines[i].substr(0, lines[i].find(' ')) + " | " +
+                               lines[i + 1].substr(lines[i + 1].find('[')));
+    EXPECT_EQ(progress,
+              (std::vector<std::string>{
+                  "[ZAVR 1] Progress: | aircraft.cfg | [ZAVR 1] File 1 of 2 downloaded, passed "
+                  "integrity check.",
+                  "[ZAVR 1] Progress: | new.gau | [ZAVR 1] File 2 of 2 downloaded, passed integrity "
+                  "check.",
+              }))
+        << result.out;
 }
 
 TEST_F(UpdateRunTest, ALaterRunReusesIntactDownloadsThenFindsItselfCurrent) {

@@ -27,7 +27,8 @@ class InstallPhaseTest : public ::testing::Test {
     int Install(std::string* console) {
         ::testing::internal::CaptureStdout();
         try {
-            const int installed = InstallFiles(downloader, manifest, temp, BackupRoot(temp, "KA2", "XSE"), sim);
+            const int installed =
+                InstallFiles(downloader, manifest, temp, BackupRoot(temp, "KA2", "XSE"), sim);
             *console = ::testing::internal::GetCapturedStdout();
             return installed;
         } catch (...) {

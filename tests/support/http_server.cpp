@@ -7,6 +7,26 @@
 #include <stdexcept>
 
 namespace zavr::test {
+namespace {
+
+// Returns once the server's accept loop runs. A connection waits in the listen queue until the loop
+// takes it, and the loop answers a blank line at once (a 400, or for TLS a failed handshake and a
+// close): so the first read waits exactly for the loop. No handler sees the probe; nothing is recorded.
+void WaitUntilServing(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        throw std::runtime_error("test: cannot reach the server's port");
+    ::send(fd, "\r\n", 2, MSG_NOSIGNAL);
+    char answer[512];
+    [[maybe_unused]] const ssize_t got = ::read(fd, answer, sizeof answer);
+    ::close(fd);
+}
+
+}  // namespace
 
 TestServer::TestServer() : TestServer(std::make_unique<httplib::Server>()) {}
 
@@ -34,8 +54,9 @@ void TestServer::Get(const std::string& pattern, httplib::Server::Handler handle
 
 void TestServer::Start() {
     thread_ = std::thread([this] { server_->listen_after_bind(); });
-    // The socket already listens, so connections queue from here on; wait for the accept loop too.
-    while (!server_->is_running()) std::this_thread::yield();
+    // Connections queue from here on; waiting for the loop itself also lets the destructor's stop()
+    // reach it (a stop before the loop starts would be lost, and the join would hang).
+    WaitUntilServing(port_);
 }
 
 std::string TestServer::Url(const std::string& path) const {

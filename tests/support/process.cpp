@@ -29,7 +29,7 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     if (pid < 0) throw std::runtime_error("test: fork");
     if (pid == 0) {
         ::dup2(out[1], 1);
-        ::dup2(err[1], 2);
+        ::dup2(limits.errorToOutput ? out[1] : err[1], 2);
         if (limits.fileSizeBytes >= 0) {
             ::signal(SIGXFSZ, SIG_IGN);  // inherited through exec: a full "disk" then fails writes instead
             const rlimit size{static_cast<rlim_t>(limits.fileSizeBytes),

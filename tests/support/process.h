@@ -18,6 +18,7 @@ struct ProcessLimits {
     long long fileSizeBytes = -1;  // RLIMIT_FSIZE; writes beyond it fail with EFBIG (SIGXFSZ is ignored)
     int userId = -1;               // run as this user (and groupId) instead of the caller
     int groupId = -1;
+    bool errorToOutput = false;  // standard error goes where standard output goes, as with "2>&1"
 };
 
 // Starts program with args and exactly the environment env, waits for it, and returns what it printed.

@@ -95,4 +95,10 @@ bool UpdateSandbox::LastRunLogHas(const std::string& entry) const {
     return std::find(log.begin(), log.end(), entry) != log.end();
 }
 
+bool UpdateSandbox::LastRunLogHasStart(const std::string& start) const {
+    for (const std::string& line : LastRunLog())
+        if (line.rfind(start, 0) == 0) return true;
+    return false;
+}
+
 }  // namespace zavr::test

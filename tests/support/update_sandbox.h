@@ -50,6 +50,8 @@ class UpdateSandbox {
     // The log's entries without time stamps, from the last run only.
     std::vector<std::string> LastRunLog() const;
     bool LastRunLogHas(const std::string& entry) const;
+    // Whether an entry of the last run begins with start.
+    bool LastRunLogHasStart(const std::string& start) const;
 
     std::string dataFolder;     // the updater's data folder, ending in "/"
     std::string simFolder;      // the simulator's folder, ending in "/"

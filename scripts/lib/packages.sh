@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Installing Debian packages by need; sourced by the scripts that need packages.
 #
 # ensure_packages PURPOSE PACKAGE...
@@ -40,7 +41,7 @@ ensure_packages() {
   mapfile -t missing < <(missing_packages "$@")
   [ ${#missing[@]} -eq 0 ] && return 0
   if [ "$(id -u)" -ne 0 ]; then
-    echo "$purpose needs Debian packages that are not installed: ${missing[*]}" >&2
+    echo "Missing Debian packages for $purpose: ${missing[*]}" >&2
     echo "Install them as root, then run this again:" >&2
     echo "    sudo apt-get install -y --no-install-recommends ${missing[*]}" >&2
     return 1

@@ -5,6 +5,7 @@
 
 #include "app/updater.h"
 #include "log/log.h"
+#include "platform/run_lock.h"
 
 namespace zavr {
 namespace {
@@ -27,6 +28,19 @@ int RunUpdater(const std::string& aircraftCode, const std::string& simFamily) {
         OpenLog();
     } catch (const std::exception&) {
         return kExitError;  // the folder helpers have already printed why
+    }
+    // Two runs at once would share their temporary and backup files; the second one touches nothing.
+    const std::string lockPath = UpdaterFolder() + kRunLockFileName;
+    const RunLock lock(lockPath);
+    if (lock.State() == RunLockState::Busy) {
+        WriteLog(2, "Another run of the updater is in progress (it holds " + lockPath +
+                        "); I leave the update to it and change nothing.");
+        return kExitError;
+    }
+    if (lock.State() == RunLockState::Failed) {
+        WriteLog(2, "I cannot take the lock " + lockPath + " that keeps two runs apart (" + lock.Reason() +
+                        "); I change nothing.");
+        return kExitError;
     }
     WriteLog(1, "===== ZAVR updater commencing");
     WriteLog(1, "Setting up for " + aircraftCode + " / " + simFamily);

@@ -34,15 +34,20 @@ UpdateCounts Updater::UpdateProducts() {
     UpdateCounts counts;
     const std::int32_t v = installedVersion;
     for (ProductInfo& p : products) {
-        try {
-            CheckFolderNames(p);
-        } catch (const std::runtime_error& error) {
+        const auto failed = [&](const std::runtime_error& error) {
             WriteLog(2, "Update terminated abnormally for " + Describe(p) + ": " + error.what());
             ++counts.failed;
+        };
+        // A product whose own folders cannot be had fails alone; the run goes on with the next one.
+        const std::string productTempFolder = workFolder + p.ProdName + Sep() + p.Simulator + Sep();
+        try {
+            CheckFolderNames(p);
+            RefuseLinks(workFolder, p.ProdName + Sep() + p.Simulator);
+            EnsureDirectory(productTempFolder);
+        } catch (const std::runtime_error& error) {
+            failed(error);
             continue;
         }
-        const std::string productTempFolder = workFolder + p.ProdName + Sep() + p.Simulator + Sep();
-        EnsureDirectory(productTempFolder);
         WriteLog(1, ">>> Product: " + Describe(p));
         WriteLog(0, "This product using temp dir: " + productTempFolder);
         WriteLog(1, "Finding install-directory this product's simulator...");
@@ -60,7 +65,14 @@ UpdateCounts Updater::UpdateProducts() {
         const std::string productFolder = simFolder + p.ZAVRFolderValue + Sep();
         WriteLog(1, p.ProdName + " path should be " + productFolder);
 
-        if (p.MinVersion <= v && v < p.ProdVersion && PathExists(productFolder)) {
+        bool productFolderExists = false;
+        try {
+            productFolderExists = p.MinVersion <= v && v < p.ProdVersion && PathExists(productFolder);
+        } catch (const std::runtime_error& error) {
+            failed(error);
+            continue;
+        }
+        if (productFolderExists) {
             WriteLog(1, "Updating you to version " + std::to_string(p.ProdVersion));
             WriteLog(1, "Product directory " + productFolder + " exists");
             QueryManifestTotals(p, v);
@@ -69,15 +81,16 @@ UpdateCounts Updater::UpdateProducts() {
             WriteLog(1, "Your files are being updated. Depending on file size, this may take some time.");
             try {
                 DownloadProductFiles(p, v, productTempFolder);
-                const int installed = InstallProductFiles(productTempFolder, simFolder);
-                // The version is recorded only after every file is in place and checked.
-                if (installed > 0)
-                    WriteRegistryString(RegistryRoot::LocalMachine, uninstallKey, "DisplayVersion", p.PVDec);
+                const int installed = InstallProductFiles(p, v, productTempFolder, simFolder);
+                // The version is recorded only after every file is in place, checked and on the disk; the
+                // update's journal then has done its work, and not before.
+                if (installed > 0 &&
+                    WriteRegistryString(RegistryRoot::LocalMachine, uninstallKey, "DisplayVersion", p.PVDec))
+                    FinishProductInstall(p, productTempFolder);
                 WriteLog(1, "Great, " + Describe(p) + " was successfully updated to the latest version!");
                 ++counts.succeeded;
             } catch (const std::runtime_error& error) {
-                WriteLog(2, "Update terminated abnormally for " + Describe(p) + ": " + error.what());
-                ++counts.failed;
+                failed(error);
             }
         } else if (v < p.MinVersion) {
             WriteLog(1, std::to_string(v) + " is out-dated and must be updated with the full installer.");

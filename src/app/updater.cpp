@@ -32,9 +32,24 @@ void Updater::DownloadProductFiles(const ProductInfo& product, std::int32_t vers
     DownloadFiles(downloader, product, version, tempFolder, manifest);
 }
 
-int Updater::InstallProductFiles(const std::string& tempFolder, const std::string& simFolder) {
-    return InstallFiles(downloader, manifest, tempFolder, BackupRoot(tempFolder, aircraftCode, simFamily),
-                        simFolder);
+namespace {
+
+InstallPlace PlaceOf(const Updater& updater, const ProductInfo& product, std::int32_t version,
+                     const std::string& tempFolder, const std::string& simFolder) {
+    return {tempFolder,        BackupRoot(tempFolder, updater.aircraftCode, updater.simFamily),
+            simFolder,         product.ProductID,
+            version,           product.ProdVersion};
+}
+
+}  // namespace
+
+int Updater::InstallProductFiles(const ProductInfo& product, std::int32_t version, const std::string& tempFolder,
+                                 const std::string& simFolder) {
+    return InstallFiles(downloader, manifest, PlaceOf(*this, product, version, tempFolder, simFolder));
+}
+
+void Updater::FinishProductInstall(const ProductInfo& product, const std::string& tempFolder) {
+    FinishInstall(PlaceOf(*this, product, installedVersion, tempFolder, std::string()));
 }
 
 }  // namespace zavr

@@ -65,13 +65,12 @@ struct Updater {
     void DownloadProductFiles(const ProductInfo& product, std::int32_t version,
                               const std::string& tempFolder);
 
-    // For each entry of manifest: backs up the installed file under tempFolder's Backup tree, puts the
-    // downloaded file in its place under simFolder and checks it. Returns the number installed (0 for
-    // an empty list). Throws std::runtime_error: "I was unable to create the Backup directory;
-    // terminating.", "... destination directory ...", "Aborting file copy, a file has failed
-    // integrity-check after copying." (the installed file then unchanged), and the file-system
-    // library's errors. Entries before a failure stay installed.
-    int InstallProductFiles(const std::string& tempFolder, const std::string& simFolder);
+    // Installs the files of manifest under simFolder, updating product from version, with backups under
+    // tempFolder's Backup tree; returns the number installed (see InstallFiles for how, and what it
+    // throws). FinishProductInstall ends the update once its new version is recorded.
+    int InstallProductFiles(const ProductInfo& product, std::int32_t version, const std::string& tempFolder,
+                            const std::string& simFolder);
+    void FinishProductInstall(const ProductInfo& product, const std::string& tempFolder);
 };
 
 }  // namespace zavr

@@ -25,7 +25,7 @@ std::string ReadRegistryString(RegistryRoot root, const std::string& subKey, con
     return result;
 }
 
-void WriteRegistryString(RegistryRoot root, const std::string& subKey, const std::string& valueName,
+bool WriteRegistryString(RegistryRoot root, const std::string& subKey, const std::string& valueName,
                          const std::string& data) {
     const std::string text = data.substr(0, data.find('\0'));
     const RegistryWriteResult result = WriteRegistryValue(root, subKey, valueName, text);
@@ -40,8 +40,9 @@ void WriteRegistryString(RegistryRoot root, const std::string& subKey, const std
             break;
         case RegistryWriteStatus::Written:
             WriteLog(0, "Registry key successfully written.");
-            break;
+            return true;
     }
+    return false;
 }
 
 }  // namespace zavr

@@ -14,8 +14,8 @@ namespace zavr {
 std::string ReadRegistryString(RegistryRoot root, const std::string& subKey, const std::string& valueName);
 
 // Writes data, up to its first zero byte, as a REG_SZ value; creates the key when it is missing
-// ("Creating registry key: ..."). A failure is only logged at level 2.
-void WriteRegistryString(RegistryRoot root, const std::string& subKey, const std::string& valueName,
+// ("Creating registry key: ..."). A failure is logged at level 2; true when the value was written.
+bool WriteRegistryString(RegistryRoot root, const std::string& subKey, const std::string& valueName,
                          const std::string& data);
 
 }  // namespace zavr

@@ -31,11 +31,13 @@ void DownloadFiles(const Downloader& downloader, const ProductInfo& product, std
     WriteLog(0, listUrl);
     manifest = ParseFileList(downloader.FetchText(listUrl), product.ProdName);
 
-    const std::vector<const nlohmann::json*> entries = FileListEntries(manifest);
-    const std::string n = std::to_string(entries.size());
-    for (std::size_t i = 1; i <= entries.size(); ++i) {
-        const FileEntry file = ReadFileEntry(*entries[i - 1], i);
+    // Every entry is read and checked before anything is fetched for any of them.
+    const std::vector<FileEntry> files = ReadFileEntries(manifest);
+    const std::string n = std::to_string(files.size());
+    for (std::size_t i = 1; i <= files.size(); ++i) {
+        const FileEntry& file = files[i - 1];
         WriteLog(1, "*** Downloading file " + std::to_string(i) + " of " + n + " ***");
+        RefuseLinks(tempFolder, LocalRelativePath(file.FilePath));
         const std::string entryFolder = tempFolder + LocalRelativePath(file.Folder);
         if (PathExists(entryFolder))
             WriteLog(0, "Temporary location " + entryFolder + " exists already - great.");

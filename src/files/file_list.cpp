@@ -1,5 +1,6 @@
 #include "files/file_list.h"
 
+#include <map>
 #include <stdexcept>
 
 #include "server/json_read.h"
@@ -9,6 +10,13 @@ namespace {
 
 bool IsSeparator(char c) {
     return c == '\\' || c == '/';
+}
+
+// ASCII letters only, as the product's Windows file system compares names.
+std::string LowerCase(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
 }
 
 std::string StringMember(const nlohmann::json& entry, const char* key) {
@@ -73,13 +81,42 @@ std::string UnsafePathReason(const std::string& path) {
     if (path.size() >= 2 && path[1] == ':') return "it starts with a drive";
     if (path.find(':') != std::string::npos) return "it holds a colon";
     std::size_t start = 0;
-    while (start <= path.size()) {
+    for (bool first = true; start <= path.size(); first = false) {
         std::size_t end = start;
         while (end < path.size() && !IsSeparator(path[end])) ++end;
-        if (path.compare(start, end - start, "..") == 0) return "it climbs out of its folder with \"..\"";
+        const std::string element = path.substr(start, end - start);
+        if (element == "..") return "it climbs out of its folder with \"..\"";
+        // Two spellings of one file would defeat the checks that keep its backup and its entries apart.
+        if (element == ".") return "it holds a \".\" element";
+        if (element.empty() && end < path.size()) return "it holds an empty element (a doubled separator)";
+        if (first && LowerCase(element) == "backup") return "it reaches into the updater's Backup folder";
         start = end + 1;
     }
     return std::string();
+}
+
+std::string SameFileKey(const std::string& path) {
+    std::string key = LowerCase(path);
+    for (char& c : key)
+        if (c == '/') c = '\\';
+    return key;
+}
+
+std::vector<FileEntry> ReadFileEntries(const nlohmann::json& document) {
+    const std::vector<const nlohmann::json*> entries = FileListEntries(document);
+    std::vector<FileEntry> files;
+    files.reserve(entries.size());
+    std::map<std::string, std::size_t> firstNaming;  // same-file key -> index into files
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        files.push_back(ReadFileEntry(*entries[i], i + 1));
+        const auto [seen, added] = firstNaming.emplace(SameFileKey(files[i].FilePath), i);
+        if (added || files[seen->second].MD5Hash == files[i].MD5Hash) continue;
+        throw std::runtime_error("Entries " + std::to_string(seen->second + 1) + " and " + std::to_string(i + 1) +
+                                 " of the server's file list name the same file (\"" +
+                                 files[seen->second].FilePath + "\" and \"" + files[i].FilePath +
+                                 "\") with different digests; I refuse the list.");
+    }
+    return files;
 }
 
 std::string UnsafeNameReason(const std::string& name) {

@@ -31,9 +31,20 @@ std::vector<const nlohmann::json*> FileListEntries(const nlohmann::json& documen
 // safe relative path (see UnsafePathReason).
 FileEntry ReadFileEntry(const nlohmann::json& entry, std::size_t number);
 
+// Reads every entry of a file list, in order, as ReadFileEntry does, and refuses a list in which two
+// entries name the same file (see SameFileKey) with different digests: throws std::runtime_error with a
+// sentence naming both. Entries that repeat a file with the same digest are kept.
+std::vector<FileEntry> ReadFileEntries(const nlohmann::json& document);
+
+// Two server paths name the same file when their keys are equal: ASCII letters in lower case and every
+// separator a backslash, as the product's Windows file system compares them.
+std::string SameFileKey(const std::string& path);
+
 // Why a server-relative path could reach outside the folder it is appended to, or what else makes it
 // unusable; empty when it is safe. Refused: an absolute path (a leading separator or a drive letter),
-// a ".." element, a colon (a drive or an alternate stream on Windows) and a zero byte.
+// a ".." or "." element, an empty element inside the path (a doubled separator; one trailing separator
+// is allowed), a first element "Backup" in any letter case (the updater's own backup tree lies there in
+// the temporary folder), a colon (a drive or an alternate stream on Windows) and a zero byte.
 std::string UnsafePathReason(const std::string& path);
 
 // Why a product's name or simulator cannot be a folder name under the data folder; empty when it can.

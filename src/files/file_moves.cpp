@@ -1,8 +1,10 @@
 #include "files/file_moves.h"
 
 #include <boost/filesystem.hpp>
+#include <stdexcept>
 
 #include "platform/file_copy.h"
+#include "platform/paths.h"
 
 namespace fs = boost::filesystem;
 
@@ -12,15 +14,45 @@ bool PathExists(const std::string& path) {
     return fs::exists(fs::status(fs::path(path)));
 }
 
-std::string CopyBeside(const std::string& source, const std::string& target) {
-    const std::string temporary = target + ".zavr-partial";
+void RefuseLinks(const std::string& root, const std::string& relative) {
+    std::string path = root;
+    std::size_t start = 0;
+    while (start < relative.size()) {
+        std::size_t end = relative.find(kPathSeparator, start);
+        if (end == std::string::npos) end = relative.size();
+        path += relative.substr(start, end - start);
+        boost::system::error_code error;
+        const fs::file_status status = fs::symlink_status(fs::path(path), error);
+        if (status.type() == fs::file_not_found) return;  // nothing further down exists either
+        if (status.type() == fs::symlink_file || status.type() == fs::reparse_file)
+            throw std::runtime_error("I found a link at " + path +
+                                     " in my own folder, where only I should write; I refuse to go through it.");
+        path += kPathSeparator;
+        start = end + 1;
+    }
+}
+
+std::string LinkedFile(const std::string& path) {
+    if (!fs::is_symlink(fs::symlink_status(fs::path(path)))) return path;
+    return fs::canonical(fs::path(path)).string();
+}
+
+void MakeBackup(const std::string& original, const std::string& backup) {
+    boost::system::error_code error;
+    fs::remove(fs::path(backup), error);
+    fs::create_hard_link(fs::path(original), fs::path(backup), error);
+    if (!error) return;
+    CopyFileData(original, backup);  // another volume, or one without hard links
+}
+
+void CopyToNewFile(const std::string& source, const std::string& partial) {
     try {
-        CopyFileData(source, temporary);
-    } catch (...) {
-        RemoveQuietly(temporary);
+        CopyFileData(source, partial, CopyTarget::CreateNew);
+    } catch (const fs::filesystem_error& error) {
+        // An existing file is never ours to remove.
+        if (error.code() != boost::system::errc::file_exists) RemoveQuietly(partial);
         throw;
     }
-    return temporary;
 }
 
 void ReplaceWith(const std::string& from, const std::string& to) {

@@ -9,9 +9,24 @@ namespace zavr {
 // library's error (a std::runtime_error) when the status cannot be had.
 bool PathExists(const std::string& path);
 
-// Copies source to a temporary name beside target and returns that name. Throws the file-system
-// library's error when the copy fails; the temporary file is then removed and target is untouched.
-std::string CopyBeside(const std::string& source, const std::string& target);
+// The updater's own folders lie where other programs of the user can write, while the program runs
+// with more rights: throws std::runtime_error naming it when root + relative (a local relative path)
+// passes through a link (a symbolic link, or on Windows any reparse point such as a junction) at any
+// element of relative that exists. Nothing is created or changed.
+void RefuseLinks(const std::string& root, const std::string& relative);
+
+// The file that writing to path should replace: path itself, or where it leads when path is a link
+// (the link stays in place). Throws the file-system library's error for a link that leads nowhere.
+std::string LinkedFile(const std::string& path);
+
+// Makes backup hold the content of original: a hard link to it where the volume allows one (no data
+// moves, and original is only ever replaced by a rename, never written in place), otherwise a copy.
+// An earlier file at backup is replaced. Throws the file-system library's error.
+void MakeBackup(const std::string& original, const std::string& backup);
+
+// Copies source to partial, which must not exist yet, and returns normally only when it is all there.
+// Throws the file-system library's error when the copy fails; partial is then removed.
+void CopyToNewFile(const std::string& source, const std::string& partial);
 
 // Renames from over to, replacing it in one step. Throws the file-system library's error; from is
 // then removed and to is untouched.

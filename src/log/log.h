@@ -7,6 +7,8 @@
 namespace zavr {
 
 constexpr const char* kLogFileName = "zavr_updater_log.txt";
+// Held by the run in progress, beside the log (see platform/run_lock.h).
+constexpr const char* kRunLockFileName = "zavr_updater.lock";
 
 // Writes "%Y/%m/%d %H:%M:%S [ZAVR <level>] <text>\n" to the log file and then to standard output, each
 // flushed at once. Never fails: before OpenLog, or when the file could not be opened or written, the line

@@ -17,8 +17,13 @@ namespace zavr {
 
 #ifdef _WIN32
 
-void CopyFileData(const std::string& from, const std::string& to) {
-    fs::copy_file(fs::path(from), fs::path(to), fs::copy_options::overwrite_existing);
+void CopyFileData(const std::string& from, const std::string& to, CopyTarget target) {
+    boost::system::error_code error;
+    if (target == CopyTarget::Replace && fs::is_symlink(fs::symlink_status(fs::path(to), error)))
+        throw fs::filesystem_error("I was unable to copy the file", fs::path(from), fs::path(to),
+                                   boost::system::errc::make_error_code(boost::system::errc::too_many_symbolic_link_levels));
+    fs::copy_file(fs::path(from), fs::path(to),
+                  target == CopyTarget::Replace ? fs::copy_options::overwrite_existing : fs::copy_options::none);
 }
 
 #else
@@ -70,12 +75,13 @@ bool CopyByHand(int in, int out) {
 
 }  // namespace
 
-void CopyFileData(const std::string& from, const std::string& to) {
+void CopyFileData(const std::string& from, const std::string& to, CopyTarget target) {
     Descriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat status {};
     if (in.Get() < 0 || ::fstat(in.Get(), &status) != 0) Fail(from, to, errno);
     if (!S_ISREG(status.st_mode)) Fail(from, to, EINVAL);
-    Descriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, status.st_mode & 07777));
+    const int create = target == CopyTarget::CreateNew ? O_CREAT | O_EXCL : O_CREAT | O_TRUNC;
+    Descriptor out(::open(to.c_str(), O_WRONLY | create | O_CLOEXEC | O_NOFOLLOW, status.st_mode & 07777));
     if (out.Get() < 0) Fail(from, to, errno);
     bool copied = true;
     for (off_t left = status.st_size; left > 0;) {

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "platform/durable_file.h"
 #include "platform/environment.h"
 #include "platform/registry_store.h"
 
@@ -119,42 +120,6 @@ class StoreLock {
     int fd_ = -1;
 };
 
-bool WriteAll(int fd, const std::string& text) {
-    const char* data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, left);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-// Writes the text to a temporary file beside the store, flushes it to disk and renames it over the
-// store, so that readers only ever see the old or the new file whole.
-bool ReplaceStore(const std::string& path, const std::string& text) {
-    const std::string temporary = path + ".tmp." + std::to_string(::getpid());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int cause = errno;
-        ::unlink(temporary.c_str());
-        errno = cause;
-        return false;
-    }
-    const std::string folder = boost::filesystem::path(path).parent_path().string();
-    const int folderFd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd >= 0) {
-        ::fsync(folderFd);
-        ::close(folderFd);
-    }
-    return true;
-}
-
 }  // namespace
 
 RegistryReadResult ReadRegistryValue(RegistryRoot root, const std::string& subKey,
@@ -207,7 +172,7 @@ RegistryWriteResult WriteRegistryValue(RegistryRoot root, const std::string& sub
 
     const std::string text = store.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
     result.status =
-        ReplaceStore(path, text) ? RegistryWriteStatus::Written : RegistryWriteStatus::ValueNotSet;
+        ReplaceFileDurably(path, text) ? RegistryWriteStatus::Written : RegistryWriteStatus::ValueNotSet;
     if (result.status != RegistryWriteStatus::Written)
         result.problem = "I cannot replace the registry file " + path + ": " + std::strerror(errno) + ".";
     return result;

@@ -21,18 +21,6 @@ bool Exists(const std::string& path) {
     return boost::filesystem::exists(path);
 }
 
-// Files whose name ends in suffix anywhere under folder.
-std::vector<std::string> FilesEndingIn(const std::string& folder, const std::string& suffix) {
-    std::vector<std::string> found;
-    for (const auto& entry : boost::filesystem::recursive_directory_iterator(folder)) {
-        const std::string name = entry.path().string();
-        if (name.size() >= suffix.size() &&
-            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
-            found.push_back(name);
-    }
-    return found;
-}
-
 class UpdateRunTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -98,7 +86,9 @@ TEST_F(UpdateRunTest, ReplacesAndAddsFilesBacksUpAndRecordsTheVersion) {
         << "nothing to back up for a new file";
     EXPECT_EQ(ReadFile(sandbox.tempFolder + "ZAVR KA2/aircraft.cfg"), "cfg of 1.2.3") << "downloads stay";
     EXPECT_EQ(sandbox.RegistryValue(kHklm, test::kUninstallKey, "DisplayVersion"), "1.2.3");
-    EXPECT_TRUE(FilesEndingIn(sandbox.simFolder, ".zavr-partial").empty());
+    EXPECT_EQ(test::FilesUnder(sandbox.simFolder),
+              (std::vector<std::string>{"ZAVR KA2/aircraft.cfg", "ZAVR KA2/panel/new.gau"}))
+        << "no partial file is left";
     // Detail lines reach neither the console nor the file.
     for (const char* detail :
          {"This product using temp dir", "From remote: ", "OK: http", "Backed up ", "Reading ",

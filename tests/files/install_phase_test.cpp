@@ -27,8 +27,7 @@ class InstallPhaseTest : public ::testing::Test {
     int Install(std::string* console) {
         ::testing::internal::CaptureStdout();
         try {
-            const int installed =
-                InstallFiles(downloader, manifest, temp, BackupRoot(temp, "KA2", "XSE"), sim);
+            const int installed = InstallFiles(downloader, manifest, place);
             *console = ::testing::internal::GetCapturedStdout();
             return installed;
         } catch (...) {
@@ -39,7 +38,8 @@ class InstallPhaseTest : public ::testing::Test {
     void ExpectInstalledUnchanged() {
         EXPECT_EQ(ReadFile(sim + "P/file.dat"), "installed");
         EXPECT_EQ(ReadFile(temp + "Backup/KA2/XSE/P/file.dat"), "installed");
-        EXPECT_FALSE(boost::filesystem::exists(sim + "P/file.dat.zavr-partial"));
+        for (const auto& entry : boost::filesystem::directory_iterator(sim + "P"))
+            EXPECT_EQ(entry.path().filename(), "file.dat") << "no partial file is left";
     }
 
     test::TempDir dir;
@@ -47,6 +47,7 @@ class InstallPhaseTest : public ::testing::Test {
     std::string sim = dir / "sim/";
     Downloader downloader;
     json manifest;
+    InstallPlace place{temp, BackupRoot(temp, "KA2", "XSE"), sim, 1001, 110, 123};
 };
 
 TEST_F(InstallPhaseTest, InstallsBacksUpAndCounts) {

@@ -1,5 +1,6 @@
 #include "support/sandbox.h"
 
+#include <algorithm>
 #include <boost/filesystem.hpp>
 #include <cstdlib>
 #include <fstream>
@@ -63,6 +64,16 @@ std::vector<std::string> LogEntries(const std::string& text) {
     std::vector<std::string> entries;
     for (const std::string& line : Lines(text)) entries.push_back(line.size() > 20 ? line.substr(20) : line);
     return entries;
+}
+
+std::vector<std::string> FilesUnder(const std::string& folder) {
+    std::vector<std::string> files;
+    const boost::filesystem::path root(folder);
+    for (auto it = boost::filesystem::recursive_directory_iterator(root); it != decltype(it)(); ++it)
+        if (!boost::filesystem::is_directory(it->symlink_status()))
+            files.push_back(boost::filesystem::relative(it->path(), root).generic_string());
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 }  // namespace zavr::test

@@ -40,6 +40,8 @@ std::string ReadFile(const std::string& path);
 // Writes the file whole, creating its missing parent folders.
 void WriteFile(const std::string& path, const std::string& content);
 std::vector<std::string> Lines(const std::string& text);
+// The files (and links) under folder, as paths relative to it with "/" between elements, sorted.
+std::vector<std::string> FilesUnder(const std::string& folder);
 // The lines of a log text with their time stamps taken off: "[ZAVR 1] text".
 std::vector<std::string> LogEntries(const std::string& text);
 

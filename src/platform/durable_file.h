@@ -1,0 +1,20 @@
+// Writing that survives a crash or a power cut: a whole file replaced at once, and a volume flushed.
+#pragma once
+
+#include <string>
+
+namespace zavr {
+
+// Writes text to a temporary file beside path, flushes it to the disk and renames it over path (which
+// need not exist), so that readers, and the disk after a power cut, see the old file or the new one
+// whole. False (errno, or on Windows the last error, says why) when any step fails; the temporary file
+// is then removed. Never throws.
+bool ReplaceFileDurably(const std::string& path, const std::string& text);
+
+// Makes sure that everything written so far on the volume that holds folder has reached the disk.
+// False when the system reports that it could not. On Windows this needs the administrator rights that
+// the program asks for; where the volume cannot be opened for it, nothing is flushed and it returns
+// true. Never throws.
+bool FlushVolume(const std::string& folder);
+
+}  // namespace zavr

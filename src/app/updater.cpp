@@ -36,15 +36,15 @@ namespace {
 
 InstallPlace PlaceOf(const Updater& updater, const ProductInfo& product, std::int32_t version,
                      const std::string& tempFolder, const std::string& simFolder) {
-    return {tempFolder,        BackupRoot(tempFolder, updater.aircraftCode, updater.simFamily),
-            simFolder,         product.ProductID,
-            version,           product.ProdVersion};
+    return {tempFolder, BackupRoot(tempFolder, updater.aircraftCode, updater.simFamily),
+            simFolder,  product.ProductID,
+            version,    product.ProdVersion};
 }
 
 }  // namespace
 
-int Updater::InstallProductFiles(const ProductInfo& product, std::int32_t version, const std::string& tempFolder,
-                                 const std::string& simFolder) {
+int Updater::InstallProductFiles(const ProductInfo& product, std::int32_t version,
+                                 const std::string& tempFolder, const std::string& simFolder) {
     return InstallFiles(downloader, manifest, PlaceOf(*this, product, version, tempFolder, simFolder));
 }
 

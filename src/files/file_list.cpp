@@ -111,8 +111,8 @@ std::vector<FileEntry> ReadFileEntries(const nlohmann::json& document) {
         files.push_back(ReadFileEntry(*entries[i], i + 1));
         const auto [seen, added] = firstNaming.emplace(SameFileKey(files[i].FilePath), i);
         if (added || files[seen->second].MD5Hash == files[i].MD5Hash) continue;
-        throw std::runtime_error("Entries " + std::to_string(seen->second + 1) + " and " + std::to_string(i + 1) +
-                                 " of the server's file list name the same file (\"" +
+        throw std::runtime_error("Entries " + std::to_string(seen->second + 1) + " and " +
+                                 std::to_string(i + 1) + " of the server's file list name the same file (\"" +
                                  files[seen->second].FilePath + "\" and \"" + files[i].FilePath +
                                  "\") with different digests; I refuse the list.");
     }

@@ -25,8 +25,9 @@ void RefuseLinks(const std::string& root, const std::string& relative) {
         const fs::file_status status = fs::symlink_status(fs::path(path), error);
         if (status.type() == fs::file_not_found) return;  // nothing further down exists either
         if (status.type() == fs::symlink_file || status.type() == fs::reparse_file)
-            throw std::runtime_error("I found a link at " + path +
-                                     " in my own folder, where only I should write; I refuse to go through it.");
+            throw std::runtime_error(
+                "I found a link at " + path +
+                " in my own folder, where only I should write; I refuse to go through it.");
         path += kPathSeparator;
         start = end + 1;
     }

@@ -30,7 +30,8 @@ InstallJournal ReadJournal(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         if (errno == ENOENT || errno == ENOTDIR) return journal;  // no journal can be there
-        throw std::runtime_error("I cannot read my install record " + path + ": " + std::strerror(errno) + ".");
+        throw std::runtime_error("I cannot read my install record " + path + ": " + std::strerror(errno) +
+                                 ".");
     }
     std::ostringstream text;
     text << file.rdbuf();
@@ -59,7 +60,8 @@ void WriteJournal(const std::string& path, const InstallJournal& journal) {
         files.push_back({{"Key", file.key}, {"BackedUp", file.backedUp}, {"Partial", file.partial}});
     const json document = {{"ToVersion", journal.toVersion}, {"Files", std::move(files)}};
     if (!ReplaceFileDurably(path, document.dump(1, '\t', false, json::error_handler_t::replace) + "\n"))
-        throw std::runtime_error("I cannot write my install record " + path + ": " + std::strerror(errno) + ".");
+        throw std::runtime_error("I cannot write my install record " + path + ": " + std::strerror(errno) +
+                                 ".");
 }
 
 void RemoveJournal(const std::string& path) {

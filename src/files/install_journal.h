@@ -13,7 +13,7 @@ namespace zavr {
 struct JournalFile {
     std::string key;        // the entry's FilePath as a local relative path
     bool backedUp = false;  // its backup holds the user's file; false: the update added it
-    std::string partial;  // the partial file that the attempt may have left beside it; may be empty
+    std::string partial;    // the partial file that the attempt may have left beside it; may be empty
 };
 
 struct InstallJournal {

@@ -33,15 +33,16 @@ void CreateFolder(const std::string& folder, const char* what, int createdLevel,
         WriteLog(0, std::string(what) + " location " + folder + " exists already - great.");
     } else {
         if (!boost::filesystem::create_directories(folder)) throw std::runtime_error(failure);
-        WriteLog(createdLevel, createdLevel == 0 ? std::string(what) + " location " + folder + " does not exist; created."
-                                                 : folder + " does not exist; created.");
+        WriteLog(createdLevel, createdLevel == 0
+                                   ? std::string(what) + " location " + folder + " does not exist; created."
+                                   : folder + " does not exist; created.");
     }
 }
 
 void Flush(const std::string& folder, const char* what) {
     if (!FlushVolume(folder))
-        throw std::runtime_error(std::string("I could not make sure that ") + what + " reached the disk (" + folder +
-                                 "); I stop before relying on them.");
+        throw std::runtime_error(std::string("I could not make sure that ") + what + " reached the disk (" +
+                                 folder + "); I stop before relying on them.");
 }
 
 // Partial files that an earlier attempt named in its journal: created exclusively under a name only it
@@ -103,7 +104,8 @@ int InstallFiles(const Downloader& downloader, const nlohmann::json& manifest, c
         journal.files.push_back(std::move(record));
     }
     for (const JournalFile& file : earlier.files)
-        if (journal.Find(file.key) == nullptr) journal.files.push_back({file.key, file.backedUp, std::string()});
+        if (journal.Find(file.key) == nullptr)
+            journal.files.push_back({file.key, file.backedUp, std::string()});
     if (backedUp) Flush(place.backupRoot, "the backups");
     WriteJournal(journalPath, journal);
 

@@ -24,7 +24,8 @@ bool ReplaceFileDurably(const std::string& path, const std::string& text) {
     const bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
                     written == text.size() && FlushFileBuffers(file);
     CloseHandle(file);
-    if (!ok || !MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!ok ||
+        !MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const DWORD cause = GetLastError();
         DeleteFileA(temporary.c_str());
         SetLastError(cause);
@@ -42,8 +43,11 @@ bool FlushVolume(const std::string& folder) {
                                 OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return true;
     const bool flushed = FlushFileBuffers(handle) != 0;
+    const DWORD error = flushed ? ERROR_SUCCESS : GetLastError();
     CloseHandle(handle);
-    return flushed;
+    // Only a failed write is a failure; a volume that cannot be flushed this way is as above.
+    return flushed || (error != ERROR_IO_DEVICE && error != ERROR_WRITE_FAULT && error != ERROR_DISK_FULL &&
+                       error != ERROR_HANDLE_DISK_FULL && error != ERROR_CRC);
 }
 
 #else

@@ -13,8 +13,9 @@ bool ReplaceFileDurably(const std::string& path, const std::string& text);
 
 // Makes sure that everything written so far on the volume that holds folder has reached the disk.
 // False when the system reports that it could not. On Windows this needs the administrator rights that
-// the program asks for; where the volume cannot be opened for it, nothing is flushed and it returns
-// true. Never throws.
+// the program asks for; where the volume cannot be opened or flushed that way (no rights, or a system
+// that does not offer it), nothing is flushed and it returns true, false only for a failed write.
+// Never throws.
 bool FlushVolume(const std::string& folder);
 
 }  // namespace zavr

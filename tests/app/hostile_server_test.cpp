@@ -92,6 +92,11 @@ TEST_F(HostileFileListTest, UnsafeFilePathsAreRefusedBeforeAnythingIsWritten) {
         {"a", "a\\file.txt:stream", "a\\file.txt:stream", "holds a colon"},
         {"..\\x", "ok.txt", "..\\x", "climbs out of its folder with \"..\""},
         {"a", "a\\", "a\\", "names no file"},
+        {"a\\.", "a\\.\\evil.dll", "a\\.", "holds a \".\" element"},
+        {"a", "a\\\\evil.dll", "a\\\\evil.dll", "holds an empty element (a doubled separator)"},
+        {"Backup\\KA2\\XSE\\ZAVR KA2", "Backup\\KA2\\XSE\\ZAVR KA2\\aircraft.cfg",
+         "Backup\\KA2\\XSE\\ZAVR KA2", "reaches into the updater's Backup folder"},
+        {"bACKUP", "bACKUP\\x", "bACKUP", "reaches into the updater's Backup folder"},
     };
     for (const auto& c : cases) {
         ServeFileList(json::array({Entry(c.folder, c.path)}).dump());
@@ -104,6 +109,18 @@ TEST_F(HostileFileListTest, UnsafeFilePathsAreRefusedBeforeAnythingIsWritten) {
         EXPECT_FALSE(boost::filesystem::exists(sandbox.dataFolder + "KA2 Orvane/evil.dll"));
         EXPECT_FALSE(boost::filesystem::exists(sandbox.dataFolder + "evil.dll"));
     }
+}
+
+TEST_F(HostileFileListTest, TwoSpellingsOfOneFileWithDifferentDigestsAreRefused) {
+    json second = Entry("zavr ka2", "zavr ka2/AIRCRAFT.CFG");
+    second["MD5Hash"] = "0123456789abcdef0123456789abcdef";
+    ServeFileList(json::array({Entry("ZAVR KA2", "ZAVR KA2\\aircraft.cfg"), second}).dump());
+    ExpectProductFailed(
+        sandbox.Run(),
+        "Entries 1 and 2 of the server's file list name the same file (\"ZAVR KA2\\aircraft.cfg\" and "
+        "\"zavr ka2/AIRCRAFT.CFG\") with different digests; I refuse the list.");
+    EXPECT_EQ(FileRequests(), 0u);
+    EXPECT_FALSE(boost::filesystem::exists(sandbox.tempFolder + "Backup"));
 }
 
 TEST_F(HostileServerTest, UnsafeProductNamesAreRefused) {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "server/product_info.h"
+#include "server/manifest.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     zavr::ProductInfo product;

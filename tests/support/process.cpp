@@ -46,8 +46,21 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     ProcessResult result{-1, {}, {}};
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     int open = 2;
+    const auto killAt = std::chrono::steady_clock::now() + limits.killAfter;
+    bool killPending = limits.killAfter.count() > 0;
     while (open > 0) {
-        if (::poll(fds, 2, -1) < 0) continue;
+        int timeout = -1;
+        if (killPending) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                killAt - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                ::kill(pid, SIGKILL);
+                killPending = false;
+            } else {
+                timeout = static_cast<int>(left.count());
+            }
+        }
+        if (::poll(fds, 2, timeout) <= 0) continue;
         for (pollfd& fd : fds) {
             if (fd.fd < 0 || fd.revents == 0) continue;
             char buffer[65536];

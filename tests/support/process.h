@@ -1,6 +1,7 @@
 // Runs a program as a child process with a given environment, as a user would.
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <string>
 #include <vector>
@@ -18,7 +19,8 @@ struct ProcessLimits {
     long long fileSizeBytes = -1;  // RLIMIT_FSIZE; writes beyond it fail with EFBIG (SIGXFSZ is ignored)
     int userId = -1;               // run as this user (and groupId) instead of the caller
     int groupId = -1;
-    bool errorToOutput = false;  // standard error goes where standard output goes, as with "2>&1"
+    bool errorToOutput = false;              // standard error goes where standard output goes, as with "2>&1"
+    std::chrono::microseconds killAfter{0};  // when positive, SIGKILL then (if it still runs)
 };
 
 // Starts program with args and exactly the environment env, waits for it, and returns what it printed.

@@ -71,7 +71,7 @@ std::vector<std::string> FilesUnder(const std::string& folder) {
     const boost::filesystem::path root(folder);
     for (auto it = boost::filesystem::recursive_directory_iterator(root); it != decltype(it)(); ++it)
         if (!boost::filesystem::is_directory(it->symlink_status()))
-            files.push_back(boost::filesystem::relative(it->path(), root).generic_string());
+            files.push_back(it->path().lexically_relative(root).generic_string());
     std::sort(files.begin(), files.end());
     return files;
 }

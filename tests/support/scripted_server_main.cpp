@@ -1,11 +1,15 @@
 // zavr-test-server: the development server's routes over a release tree, with fixed answers for
-// chosen paths in front of them, for end-to-end runs that need a broken or hostile server.
-//   zavr-test-server [--answer PATH-REGEX STATUS BODY-FILE]... RELEASE-ROOT
+// chosen paths in front of them, for end-to-end runs that need a broken, hostile or slow server.
+//   zavr-test-server [--answer PATH-REGEX STATUS BODY-FILE | --answer-after MS PATH-REGEX STATUS
+//                     BODY-FILE]... RELEASE-ROOT
+// --answer-after holds the answer back for MS milliseconds (to keep a run busy while another starts).
 // Listens on a free port of 127.0.0.1 and prints "Serving ... on http://127.0.0.1:PORT/" when ready.
 #include <httplib.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "release.h"
 #include "routes.h"
@@ -16,11 +20,14 @@ int main(int argc, char** argv) {
     std::string root;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--answer" && i + 3 < argc) {
+        const bool delayed = arg == "--answer-after" && i + 4 < argc;
+        if ((arg == "--answer" && i + 3 < argc) || delayed) {
+            const std::chrono::milliseconds delay(delayed ? std::stoi(argv[++i]) : 0);
             const int status = std::stoi(argv[i + 2]);
             const std::string body = zavr::test::ReadFile(argv[i + 3]);
             server.Get("(?:https?://[^/]+)?" + std::string(argv[i + 1]),
-                       [status, body](const httplib::Request&, httplib::Response& response) {
+                       [delay, status, body](const httplib::Request&, httplib::Response& response) {
+                           std::this_thread::sleep_for(delay);
                            response.status = status;
                            response.set_content(body, "application/octet-stream");
                        });
@@ -29,7 +36,8 @@ int main(int argc, char** argv) {
             root = arg;
         } else {
             std::fprintf(stderr,
-                         "usage: zavr-test-server [--answer PATH-REGEX STATUS BODY-FILE]... RELEASE-ROOT\n");
+                         "usage: zavr-test-server [--answer PATH-REGEX STATUS BODY-FILE | --answer-after MS "
+                         "PATH-REGEX STATUS BODY-FILE]... RELEASE-ROOT\n");
             return 2;
         }
     }

@@ -103,7 +103,7 @@ check "file added" same_file "$sim/ZAVR KA2/checklists/Normal Procedures.txt" \
   "$samples/releases/1001/123/ZAVR KA2/checklists/Normal Procedures.txt"
 check "backup of the replaced file" same_file "$temp/Backup/KA2/XSE/ZAVR KA2/aircraft.cfg" "$work/installed-aircraft.cfg"
 check "no backup of an added file" absent "$temp/Backup/KA2/XSE/ZAVR KA2/checklists/Normal Procedures.txt"
-check "no partial copies left" [ -z "$(find "$sim" -name '*.zavr-partial')" ]
+check "no partial copies left" [ -z "$(find "$sim" -name '*.partial')" ]
 check "version recorded" [ "$(reg_value "$uninstall" DisplayVersion)" = "1.2.3" ]
 check "log in APPDATA with CR LF" grep -q $'\r$' "$data/zavr_updater_log.txt"
 check "console shows the log" [ "$(cut -c21- "$work/console.txt")" = "$(cat "$work/run.log")" ]
@@ -172,6 +172,58 @@ reset
 wine reg delete "$uninstall" /f >/dev/null 2>&1
 serve_release
 check "version 0" logged "[ZAVR 1] Installed ZAVR product version: 0"
+
+scenario="one run at a time"
+reset
+# The first run holds the lock while the server keeps its product query waiting; a second one starts.
+coproc SERVER { exec "$testserver" --answer-after 8000 '/products/XSE/KA2/1\.json' 200 \
+  "$samples/products/XSE/KA2/1.json" "$samples" 2>&1; }
+server_pid=$SERVER_PID
+read -r ready <&"${SERVER[0]}"
+port=${ready##*127.0.0.1:}
+port=${port%/}
+exec 3<&"${SERVER[0]}"
+cat <&3 >"$work/server.log" &
+http_proxy=http://127.0.0.1:$port wine "$exe" >"$work/first.raw" 2>/dev/null &
+first_pid=$!
+for _ in $(seq 300); do # the first run has asked for the products (its console is flushed per line)
+  grep -q "Fetching available product information" "$work/first.raw" 2>/dev/null && break
+  sleep 0.1
+done
+http_proxy=http://127.0.0.1:$port wine "$exe" >"$work/second.raw" 2>/dev/null
+second_status=$?
+wait "$first_pid"
+first_status=$?
+kill "$server_pid" 2>/dev/null
+wait "$server_pid" 2>/dev/null
+server_pid=""
+exec 3<&-
+check "the second run ends with status 2" [ "$second_status" -eq 2 ]
+check "the second run says why" grep -q "\[ZAVR 2\] Another run of the updater is in progress" "$work/second.raw"
+check "the second run does nothing else" [ "$(grep -c ZAVR "$work/second.raw")" -eq 1 ]
+check "the first run updates" [ "$first_status" -eq 0 ]
+check "the first run updates" grep -q "Installed products successfully updated: 1" "$work/first.raw"
+check "version recorded" [ "$(reg_value "$uninstall" DisplayVersion)" = "1.2.3" ]
+
+scenario="a retry keeps the original backups"
+reset
+cp "$sim/ZAVR KA2/aircraft.cfg" "$work/installed-aircraft.cfg"
+# The second entry's folder is blocked by a file of the user's, so the first run fails after it has
+# replaced aircraft.cfg; the user moves the file away and runs again.
+echo "in the way" >"$sim/ZAVR KA2/blocker"
+echo "extra" >"$work/extra.txt"
+printf '[{"Folder": "ZAVR KA2", "FilePath": "ZAVR KA2\\aircraft.cfg", "FileSize": 1, "MD5Hash": "%s"},
+  {"Folder": "ZAVR KA2\\blocker\\sub", "FilePath": "ZAVR KA2\\blocker\\sub\\extra.txt", "FileSize": 1, "MD5Hash": "%s"}]' \
+  "$(md5sum "$samples/releases/1001/123/ZAVR KA2/aircraft.cfg" | cut -d' ' -f1)" \
+  "$(md5sum "$work/extra.txt" | cut -d' ' -f1)" >"$work/list.json"
+serve_with --answer /filelist 200 "$work/list.json" --answer '/files/XSE/KA2/1/ZAVR KA2/blocker/sub/extra.txt' 200 "$work/extra.txt"
+check "the first run fails" logged "[ZAVR 1] Installed products that failed to update: 1"
+check "after replacing aircraft.cfg" same_file "$sim/ZAVR KA2/aircraft.cfg" "$samples/releases/1001/123/ZAVR KA2/aircraft.cfg"
+rm "$sim/ZAVR KA2/blocker"
+serve_with --answer /filelist 200 "$work/list.json" --answer '/files/XSE/KA2/1/ZAVR KA2/blocker/sub/extra.txt' 200 "$work/extra.txt"
+check "the retry succeeds" logged "[ZAVR 1] Installed products successfully updated: 1"
+check "the backup holds the user's file" same_file "$temp/Backup/KA2/XSE/ZAVR KA2/aircraft.cfg" "$work/installed-aircraft.cfg"
+check "version recorded" [ "$(reg_value "$uninstall" DisplayVersion)" = "1.2.3" ]
 
 echo "Wine scenarios took $(($(date +%s) - start)) s"
 echo "$passed passed, $failed failed"

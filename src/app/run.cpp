@@ -1,6 +1,7 @@
 #include "app/run.h"
 
 #include <exception>
+#include <new>
 #include <stdexcept>
 
 #include "app/updater.h"
@@ -20,13 +21,11 @@ void RunSteps(Updater& updater) {
     WriteLog(1, "Done.");
 }
 
-}  // namespace
-
-int RunUpdater(const std::string& aircraftCode, const std::string& simFamily) {
-    Updater updater;
+// The pass itself: every error that it does not handle ends it here.
+int RunPass(Updater& updater, const std::string& aircraftCode, const std::string& simFamily) {
     try {
         OpenLog();
-    } catch (const std::exception&) {
+    } catch (const std::runtime_error&) {
         return kExitError;  // the folder helpers have already printed why
     }
     // Two runs at once would share their temporary and backup files; the second one touches nothing.
@@ -52,13 +51,26 @@ int RunUpdater(const std::string& aircraftCode, const std::string& simFamily) {
         WriteLog(2, error.what());
         return kExitCatalogueFailed;
     }
+    RunSteps(updater);
+    return kExitComplete;
+}
+
+}  // namespace
+
+int RunUpdater(const std::string& aircraftCode, const std::string& simFamily) {
+    // Whatever escapes the pass (an error of the steps that nothing guards, an allocation that failed, an
+    // error of any other kind) ends the run with one sentence, never with an abort.
     try {
-        RunSteps(updater);
+        Updater updater;
+        return RunPass(updater, aircraftCode, simFamily);
+    } catch (const std::bad_alloc&) {
+        WriteLog(2, "I ran out of memory and stopped; nothing more was changed.");
     } catch (const std::exception& error) {
         WriteLog(2, error.what());
-        return kExitError;
+    } catch (...) {
+        WriteLog(2, "I stopped at an error I did not expect; nothing more was changed.");
     }
-    return kExitComplete;
+    return kExitError;
 }
 
 }  // namespace zavr

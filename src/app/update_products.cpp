@@ -3,6 +3,7 @@
 
 #include "app/updater.h"
 #include "build_config.h"
+#include "catalogue/installed_version.h"
 #include "catalogue/registry.h"
 #include "files/file_list.h"
 #include "files/file_moves.h"
@@ -16,7 +17,8 @@ std::string Describe(const ProductInfo& product) {
     return product.ProdName + " for " + product.Simulator;
 }
 
-// The product's names become folder names under the data folder; refuse any that would leave it.
+// The product's names become folder names under the data folder; refuse any that would leave it. Its
+// folder in the simulator's becomes part of a path too.
 void CheckFolderNames(const ProductInfo& product) {
     for (const std::string* name : {&product.ProdName, &product.Simulator}) {
         const std::string reason = UnsafeNameReason(*name);
@@ -24,6 +26,32 @@ void CheckFolderNames(const ProductInfo& product) {
             throw std::runtime_error("The server names a product folder \"" + *name +
                                      "\", which I refuse: " + reason + ".");
     }
+    for (const char c : product.ZAVRFolderValue)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            throw std::runtime_error("The server names the product's folder \"" + product.ZAVRFolderValue +
+                                     "\", which I refuse: it holds a control character.");
+}
+
+// A server text as a sentence shows it: long ones cut short, with their length.
+std::string Shown(const std::string& text) {
+    constexpr std::size_t kShown = 60;
+    if (text.size() <= kShown) return "\"" + text + "\"";
+    return "\"" + text.substr(0, kShown) + "...\" (" + std::to_string(text.size()) + " characters)";
+}
+
+// PVDec is what the registry will hold, and every later run reads the installed version back from it:
+// it must fit the registry read and read back as the version being installed.
+void CheckVersionText(const ProductInfo& product) {
+    const std::size_t longest = kRegistryReadBuffer - 1;
+    const std::string shown = "The server gives " + Shown(product.PVDec) + " as the text of version " +
+                              std::to_string(product.ProdVersion) + ", which ";
+    if (product.PVDec.size() > longest)
+        throw std::runtime_error(shown + "is longer than the " + std::to_string(longest) +
+                                 " characters I can read back; I refuse to record it.");
+    const std::int32_t readBack = VersionFromText(product.PVDec);
+    if (readBack != product.ProdVersion)
+        throw std::runtime_error(shown + "would read back as version " + std::to_string(readBack) +
+                                 "; I refuse to record it.");
 }
 
 }  // namespace
@@ -80,6 +108,7 @@ UpdateCounts Updater::UpdateProducts() {
                             std::to_string(p.TotalFileSize) + "KB");
             WriteLog(1, "Your files are being updated. Depending on file size, this may take some time.");
             try {
+                CheckVersionText(p);
                 DownloadProductFiles(p, v, productTempFolder);
                 const int installed = InstallProductFiles(p, v, productTempFolder, simFolder);
                 // The version is recorded only after every file is in place, checked and on the disk; the

@@ -38,6 +38,7 @@ void DownloadFiles(const Downloader& downloader, const ProductInfo& product, std
         const FileEntry& file = files[i - 1];
         WriteLog(1, "*** Downloading file " + std::to_string(i) + " of " + n + " ***");
         RefuseLinks(tempFolder, LocalRelativePath(file.FilePath));
+        ClearWayInOwnTree(tempFolder, LocalRelativePath(file.Folder), LocalRelativePath(file.FilePath));
         const std::string entryFolder = tempFolder + LocalRelativePath(file.Folder);
         if (PathExists(entryFolder))
             WriteLog(0, "Temporary location " + entryFolder + " exists already - great.");

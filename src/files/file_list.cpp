@@ -12,6 +12,13 @@ bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
+// A name with one could forge a line of the log, or mean another file than it shows.
+bool HasControlCharacter(const std::string& text) {
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return true;
+    return false;
+}
+
 // ASCII letters only, as the product's Windows file system compares names.
 std::string LowerCase(std::string text) {
     for (char& c : text)
@@ -32,10 +39,13 @@ std::string StringMember(const nlohmann::json& entry, const char* key) {
 
 nlohmann::json ParseFileList(const std::string& text, const std::string& productName) {
     try {
-        return nlohmann::json::parse(text.c_str());
+        return ParseReply(text, kFileListReplyLimits);
     } catch (const nlohmann::json::exception& error) {  // a parse error, or a number too large to hold
         throw std::runtime_error("The server's file list for " + productName + " is not valid JSON (" +
                                  error.what() + ").");
+    } catch (const std::runtime_error& error) {
+        throw std::runtime_error("The server's file list for " + productName +
+                                 " is more than I accept: " + error.what() + "; I refuse it.");
     }
 }
 
@@ -58,7 +68,11 @@ FileEntry ReadFileEntry(const nlohmann::json& entry, std::size_t number) {
             throw std::runtime_error(std::string("its \"FileSize\" is ") +
                                      (size.is_null() ? "missing" : std::string("a ") + size.type_name()) +
                                      " instead of a number");
-        file.FileSize = ToInt32(size);
+        try {
+            file.FileSize = ToInt32(size);
+        } catch (const nlohmann::json::type_error&) {
+            throw std::runtime_error("its \"FileSize\" " + size.dump() + " is outside the 32-bit range");
+        }
         file.MD5Hash = StringMember(entry, "MD5Hash");
     } catch (const std::runtime_error& error) {
         throw std::runtime_error(where + " cannot be used: " + error.what() + ".");
@@ -77,6 +91,7 @@ FileEntry ReadFileEntry(const nlohmann::json& entry, std::size_t number) {
 
 std::string UnsafePathReason(const std::string& path) {
     if (path.find('\0') != std::string::npos) return "it holds a zero byte";
+    if (HasControlCharacter(path)) return "it holds a control character";
     if (!path.empty() && IsSeparator(path.front())) return "it is absolute";
     if (path.size() >= 2 && path[1] == ':') return "it starts with a drive";
     if (path.find(':') != std::string::npos) return "it holds a colon";
@@ -121,6 +136,7 @@ std::vector<FileEntry> ReadFileEntries(const nlohmann::json& document) {
 
 std::string UnsafeNameReason(const std::string& name) {
     if (name.find('\0') != std::string::npos) return "it holds a zero byte";
+    if (HasControlCharacter(name)) return "it holds a control character";
     if (name == "." || name == "..") return "it is \"" + name + "\"";
     if (name.find_first_of("\\/") != std::string::npos) return "it holds a separator";
     if (name.find(':') != std::string::npos) return "it holds a colon";

@@ -19,7 +19,8 @@ struct FileEntry {
 
 // The document of a file-list reply, taken up to its first zero byte. Throws std::runtime_error with a
 // sentence naming the product, followed by the library's message, when it is not valid JSON (a number
-// too large for the library counts as such).
+// too large for the library counts as such), and with one that says why when it is beyond the file-list
+// reply limits (see ReplyLimits).
 nlohmann::json ParseFileList(const std::string& text, const std::string& productName);
 
 // The entries of a file-list document in its own order: array elements, object members (ascending
@@ -44,11 +45,12 @@ std::string SameFileKey(const std::string& path);
 // unusable; empty when it is safe. Refused: an absolute path (a leading separator or a drive letter),
 // a ".." or "." element, an empty element inside the path (a doubled separator; one trailing separator
 // is allowed), a first element "Backup" in any letter case (the updater's own backup tree lies there in
-// the temporary folder), a colon (a drive or an alternate stream on Windows) and a zero byte.
+// the temporary folder), a colon (a drive or an alternate stream on Windows), a zero byte and any
+// other control character.
 std::string UnsafePathReason(const std::string& path);
 
 // Why a product's name or simulator cannot be a folder name under the data folder; empty when it can.
-// Refused: a separator, "." or "..", a colon and a zero byte.
+// Refused: a separator, "." or "..", a colon, a zero byte and any other control character.
 std::string UnsafeNameReason(const std::string& name);
 
 }  // namespace zavr

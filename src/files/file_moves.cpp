@@ -33,6 +33,34 @@ void RefuseLinks(const std::string& root, const std::string& relative) {
     }
 }
 
+void ClearWayInOwnTree(const std::string& root, const std::string& folderRelative,
+                       const std::string& fileRelative) {
+    std::string path = root;
+    std::size_t start = 0;
+    while (start < folderRelative.size()) {
+        std::size_t end = folderRelative.find(kPathSeparator, start);
+        if (end == std::string::npos) end = folderRelative.size();
+        path += folderRelative.substr(start, end - start);
+        const fs::file_type type = fs::symlink_status(fs::path(path)).type();
+        if (type == fs::file_not_found) break;
+        if (type != fs::directory_file) {
+            fs::remove(fs::path(path));  // a file left where a folder now goes
+            break;
+        }
+        path += kPathSeparator;
+        start = end + 1;
+    }
+    const fs::path file(root + fileRelative);
+    const fs::file_type type = fs::symlink_status(file).type();
+    if (type != fs::file_not_found && type != fs::regular_file) fs::remove_all(file);
+}
+
+void RefuseIfNotAFile(const std::string& path) {
+    const fs::file_type type = fs::status(fs::path(path)).type();
+    if (type != fs::file_not_found && type != fs::regular_file)
+        throw std::runtime_error(path + " is not a plain file, so I can neither back it up nor replace it.");
+}
+
 std::string LinkedFile(const std::string& path) {
     if (!fs::is_symlink(fs::symlink_status(fs::path(path)))) return path;
     return fs::canonical(fs::path(path)).string();

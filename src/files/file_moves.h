@@ -15,6 +15,17 @@ bool PathExists(const std::string& path);
 // element of relative that exists. Nothing is created or changed.
 void RefuseLinks(const std::string& root, const std::string& relative);
 
+// The temporary tree is the updater's own: what stands where a folder of folderRelative or the file
+// fileRelative must go, and is of the wrong kind (a file where a folder goes, a folder or FIFO where a
+// file goes), is removed. Links are refused before this (RefuseLinks). Throws the file-system library's
+// error.
+void ClearWayInOwnTree(const std::string& root, const std::string& folderRelative,
+                       const std::string& fileRelative);
+
+// Throws std::runtime_error naming path when something other than a regular file stands there (a folder,
+// a FIFO, a device): nothing of it can be backed up or replaced as a file.
+void RefuseIfNotAFile(const std::string& path);
+
 // The file that writing to path should replace: path itself, or where it leads when path is a link
 // (the link stays in place). Throws the file-system library's error for a link that leads nowhere.
 std::string LinkedFile(const std::string& path);

@@ -88,6 +88,7 @@ int InstallFiles(const Downloader& downloader, const nlohmann::json& manifest, c
         RefuseLinks(place.tempFolder, relative);
         RefuseLinks(place.tempFolder, backupRelative + relative);
         targets.push_back(LinkedFile(place.simFolder + relative));
+        RefuseIfNotAFile(targets.back());
         if (!seen.insert(relative).second) continue;  // the list names it again: done the first time
         JournalFile record{relative, false, targets.back() + ".zavr-" + token + ".partial"};
         if (const JournalFile* before = earlier.Find(relative)) {

@@ -43,11 +43,30 @@ std::string TimeStamp() {
     throw std::runtime_error(message);
 }
 
+// Texts carry what the server sent: a control character in one could start a forged line of the log or
+// steer the console, so each is written as \xNN instead.
+std::string Escaped(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7f) {
+            out += c;
+        } else {
+            static const char kDigits[] = "0123456789abcdef";
+            out += "\\x";
+            out += kDigits[byte >> 4];
+            out += kDigits[byte & 0x0f];
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 void WriteLog(int level, std::string text) {
     if (level == 0) return;
-    const std::string line = TimeStamp() + " [ZAVR " + std::to_string(level) + "] " + text + "\n";
+    const std::string line = TimeStamp() + " [ZAVR " + std::to_string(level) + "] " + Escaped(text) + "\n";
     LogFile& log = TheLog();
     log.stream << line;
     log.stream.flush();

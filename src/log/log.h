@@ -11,8 +11,8 @@ constexpr const char* kLogFileName = "zavr_updater_log.txt";
 constexpr const char* kRunLockFileName = "zavr_updater.lock";
 
 // Writes "%Y/%m/%d %H:%M:%S [ZAVR <level>] <text>\n" to the log file and then to standard output, each
-// flushed at once. Never fails: before OpenLog, or when the file could not be opened or written, the line
-// reaches the console only.
+// flushed at once, with every control character of text (new lines included) shown as \xNN. Never fails:
+// before OpenLog, or when the file could not be opened or written, the line reaches the console only.
 void WriteLog(int level, std::string text);
 
 // Creates the data folder and opens the log file in it for appending. Throws std::runtime_error (its

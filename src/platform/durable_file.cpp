@@ -6,6 +6,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,7 +16,7 @@ namespace zavr {
 
 #ifdef _WIN32
 
-bool ReplaceFileDurably(const std::string& path, const std::string& text) {
+bool ReplaceFileDurably(const std::string& path, const std::string& text, unsigned) {
     const std::string temporary = path + ".tmp." + std::to_string(GetCurrentProcessId());
     HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
@@ -69,10 +70,11 @@ bool WriteAll(int fd, const std::string& text) {
 
 }  // namespace
 
-bool ReplaceFileDurably(const std::string& path, const std::string& text) {
+bool ReplaceFileDurably(const std::string& path, const std::string& text, unsigned mode) {
     const std::string temporary = path + ".tmp." + std::to_string(::getpid());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return false;
+    ::fchmod(fd, static_cast<mode_t>(mode));  // as asked, whatever the process's umask
     const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
     const bool closed = ::close(fd) == 0;
     if (!written || !closed || ::rename(temporary.c_str(), path.c_str()) != 0) {

@@ -9,7 +9,8 @@ namespace zavr {
 // need not exist), so that readers, and the disk after a power cut, see the old file or the new one
 // whole. False (errno, or on Windows the last error, says why) when any step fails; the temporary file
 // is then removed. Never throws.
-bool ReplaceFileDurably(const std::string& path, const std::string& text);
+// The new file gets the permission bits mode (POSIX).
+bool ReplaceFileDurably(const std::string& path, const std::string& text, unsigned mode = 0644);
 
 // Makes sure that everything written so far on the volume that holds folder has reached the disk.
 // False when the system reports that it could not. On Windows this needs the administrator rights that

@@ -78,7 +78,8 @@ bool CopyByHand(int in, int out) {
 }  // namespace
 
 void CopyFileData(const std::string& from, const std::string& to, CopyTarget target) {
-    Descriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that a FIFO is refused at once below instead of waited on.
+    Descriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat status {};
     if (in.Get() < 0 || ::fstat(in.Get(), &status) != 0) Fail(from, to, errno);
     if (!S_ISREG(status.st_mode)) Fail(from, to, EINVAL);

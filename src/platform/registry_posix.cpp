@@ -4,6 +4,7 @@
 // What goes wrong with the file is handed back as a sentence, never logged here.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <boost/filesystem.hpp>
@@ -65,9 +66,40 @@ std::string ShapeFault(const json& store) {
     return std::string();
 }
 
+// The depth of a registry: root, key, value. A document nested deeper is no registry, and is never
+// parsed: the library's writer and destructor recurse, and a deep enough document would crash them.
+constexpr int kRegistryDepth = 3;
+
+bool NestsDeeperThan(const std::string& text, int depth) {
+    int open = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '{' || c == '[') {
+            if (++open > depth) return true;
+        } else if (c == '}' || c == ']') {
+            --open;
+        }
+    }
+    return false;
+}
+
 // Loads the store. A missing file is an empty registry. Anything else that keeps it from being read
-// as a registry yields false, with a sentence naming the file in problem.
+// as a registry yields false, with a sentence naming the file in problem. Only a regular file (or a
+// link to one) is ever opened: a FIFO there would keep the read waiting for ever.
 bool LoadStore(const std::string& path, json& store, std::string& problem) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+        problem = "The registry file " + path + " is not a regular file; I leave it as it is.";
+        return false;
+    }
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         if (errno == ENOENT) {
@@ -81,6 +113,11 @@ bool LoadStore(const std::string& path, json& store, std::string& problem) {
     text << file.rdbuf();
     if (file.bad()) {
         problem = "I cannot read the registry file " + path + ".";
+        return false;
+    }
+    if (NestsDeeperThan(text.str(), kRegistryDepth)) {
+        problem = "The registry file " + path +
+                  " is not a registry: it nests deeper than one; I leave it as it is.";
         return false;
     }
     store = json::parse(text.str(), nullptr, false);
@@ -170,9 +207,19 @@ RegistryWriteResult WriteRegistryValue(RegistryRoot root, const std::string& sub
     if (value == nullptr) value = &((*key)[valueName] = json());
     *value = data;
 
+    // A link there is the user's: the file it leads to is replaced, and keeps its permissions.
+    std::string target = path;
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
+        boost::system::error_code error;
+        const boost::filesystem::path resolved = boost::filesystem::weakly_canonical(path, error);
+        if (!error) target = resolved.string();
+    }
+    unsigned mode = 0644;
+    if (::stat(target.c_str(), &status) == 0) mode = status.st_mode & 07777;
     const std::string text = store.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
-    result.status =
-        ReplaceFileDurably(path, text) ? RegistryWriteStatus::Written : RegistryWriteStatus::ValueNotSet;
+    result.status = ReplaceFileDurably(target, text, mode) ? RegistryWriteStatus::Written
+                                                           : RegistryWriteStatus::ValueNotSet;
     if (result.status != RegistryWriteStatus::Written)
         result.problem = "I cannot replace the registry file " + path + ": " + std::strerror(errno) + ".";
     return result;

@@ -3,17 +3,22 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
 namespace zavr {
 
-// Limits that keep a stalled or hostile server from holding the updater for ever.
+// Limits that keep a stalled, slow or hostile server from holding the updater for ever or filling the
+// disk.
 struct TransferLimits {
     long connectTimeoutSeconds = 30;
-    long lowSpeedBytesPerSecond = 1;  // a transfer slower than this ...
-    long lowSpeedSeconds = 60;        // ... for this long is abandoned
+    long lowSpeedBytesPerSecond = 1024;  // a transfer slower than this ...
+    long lowSpeedSeconds = 60;           // ... for this long is abandoned
+    long textDeadlineSeconds = 120;      // a text query takes no longer than this in all
     std::size_t maxTextBytes = std::size_t{64} << 20;
+    // A download stops while the volume it writes to still has this much free.
+    std::uint64_t diskReserveBytes = std::uint64_t{100} << 20;
 };
 
 // Every space of url replaced by "%20"; nothing else changes.
@@ -27,14 +32,18 @@ class Downloader {
     Downloader(Downloader&&) noexcept;
     Downloader& operator=(Downloader&&) noexcept;
 
-    // The reply body, byte for byte, whatever the response code. Throws std::runtime_error:
-    // "Failed to create CURL connection", "Failed to set ...: ..." when an option is refused, and
-    // "Failed to get <escaped url>, <reason>" when the transfer fails or the reply exceeds the limit.
+    // The reply body, byte for byte, whatever the response code, over a connection of its own (never one
+    // that an earlier transfer used, whose stray bytes could pass for this reply). Throws
+    // std::runtime_error: "Failed to create CURL connection", "Failed to set ...: ..." when an option is
+    // refused, and "Failed to get <escaped url>, <reason>" when the transfer fails, takes longer than the
+    // deadline or exceeds the size limit.
     std::string FetchText(const std::string& url) const;
 
     // Fetches url into the file at path (truncated first). True only when the transfer completed with
-    // a final response code of 200 or 201. Never throws: a failure is logged at level 2 and whatever
-    // arrived stays in the file.
+    // a final response code of 200 or 201. Never throws: a failure is logged at level 2, followed by a
+    // level-2 line with the path and the reason; whatever arrived stays in the file, except when the disk
+    // ran into its reserve, the file is then removed. A connection whose transfer failed is not used
+    // again.
     bool DownloadFile(const std::string& url, const std::string& path) const;
 
     // True when the MD5 digest text of the file equals expected exactly. A file that cannot be opened
@@ -54,6 +63,7 @@ struct TextSink {
     std::string text;
     std::size_t limit;
     bool overflowed = false;
+    bool outOfMemory = false;  // no exception may pass through libcurl's C code
 };
 
 // libcurl write callbacks: append to the target TextSink (refusing what would pass its limit), or

@@ -24,7 +24,7 @@ std::string ManifestQueryUrl(char* storedBase, std::int32_t productId, std::int3
 }
 
 void ReadTotals(const std::string& reply, ProductInfo& product) {
-    const nlohmann::json document = ParseReply(reply);
+    const nlohmann::json document = ParseReply(reply, kQueryReplyLimits);
     const nlohmann::json& totals = FirstElement(document);
     const std::int32_t files = ToInt32(Member(totals, "TotalFiles"));
     std::int32_t size = 0;
@@ -38,8 +38,13 @@ void ReadTotals(const std::string& reply, ProductInfo& product) {
 }
 
 void FetchManifestTotals(const Downloader& downloader, ProductInfo& product, std::int32_t version) {
-    ReadTotals(downloader.FetchText(ManifestQueryUrl(StoredTotalsBase(), product.ProductID, version)),
-               product);
+    const std::string url = ManifestQueryUrl(StoredTotalsBase(), product.ProductID, version);
+    const std::string reply = downloader.FetchText(url);
+    try {
+        ReadTotals(reply, product);
+    } catch (const std::exception& error) {
+        ThrowUnexpectedReply(url, error);
+    }
 }
 
 }  // namespace zavr

@@ -27,12 +27,22 @@ void FetchProductInfo(const Downloader& downloader, const std::vector<CatalogueR
         const UnscrambledText files(row.filesUrl);
         const std::string infoUrl = info.Copy();
         WriteLog(0, infoUrl);
-        const nlohmann::json document = ParseReply(downloader.FetchText(infoUrl));
+        const std::string reply = downloader.FetchText(infoUrl);
+        nlohmann::json document;
+        try {
+            document = ParseReply(reply, kQueryReplyLimits);
+        } catch (const std::exception& error) {
+            ThrowUnexpectedReply(infoUrl, error);
+        }
         for (const nlohmann::json& product : document) {
             ProductInfo record;
             record.InfoUrl = infoUrl;
             record.FilesUrl = files.Copy();
-            ReadProductInfo(product, record);
+            try {
+                ReadProductInfo(product, record);
+            } catch (const std::exception& error) {
+                ThrowUnexpectedReply(infoUrl, error);
+            }
             WriteLog(1, "Retrieved data about ZAVR product " + std::to_string(record.ProductID) + ": " +
                             record.ProdName + " for " + record.Simulator);
             products.push_back(std::move(record));

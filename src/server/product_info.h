@@ -34,9 +34,10 @@ struct ProductInfo {
 void ReadProductInfo(const nlohmann::json& product, ProductInfo& record);
 
 // Fetches the product-information reply of every catalogue row, in order, and appends one record per
-// product to products, logging each. simFamily is only shown. Throws what FetchText throws, and the
-// JSON library's parse and type errors for a reply that is not one JSON value or a product that lacks a
-// key or holds a mistyped value; the records appended before the error stay.
+// product to products, logging each. simFamily is only shown. Throws what FetchText throws, and
+// std::runtime_error "The server's reply to <url> is not what I expected: <why>" for a reply that is not
+// one JSON value within the reply limits or a product that lacks a key or holds a mistyped value; the
+// records appended before the error stay.
 void FetchProductInfo(const Downloader& downloader, const std::vector<CatalogueRow>& rows,
                       const std::string& simFamily, std::vector<ProductInfo>& products);
 

@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     product.TotalFileSize = -7;
     try {
         zavr::ReadTotals(std::string(reinterpret_cast<const char*>(data), size), product);
-    } catch (const nlohmann::json::exception&) {
+    } catch (const std::exception&) {  // the library's errors, or beyond the reply limits
         if (product.TotalFiles != -7 || product.TotalFileSize != -7) __builtin_trap();
     }
     return 0;

@@ -34,15 +34,17 @@ TEST_F(LogTest, LinesCarryTimeLevelAndTextOnFileAndConsole) {
     WriteLog(0, "detail that nobody sees");
     WriteLog(2, "");
     WriteLog(-3, "odd level");
-    WriteLog(1, "two\nlines");
+    WriteLog(1, "two\nlines\x1b[31m");
     const std::string console = ::testing::internal::GetCapturedStdout();
 
     const std::string text = LogText();
     EXPECT_EQ(text, console);
     EXPECT_TRUE(std::regex_match(test::Lines(text).at(0),
                                  std::regex(R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2} \[ZAVR 1\] Done\.)")));
-    EXPECT_EQ(LogEntries(text), (std::vector<std::string>{"[ZAVR 1] Done.", "[ZAVR 2] ",
-                                                          "[ZAVR -3] odd level", "[ZAVR 1] two", "lines"}));
+    EXPECT_EQ(LogEntries(text),
+              (std::vector<std::string>{"[ZAVR 1] Done.", "[ZAVR 2] ", "[ZAVR -3] odd level",
+                                        "[ZAVR 1] two\\x0alines\\x1b[31m"}))
+        << "a text never begins a line of its own, nor steers the console";
     EXPECT_EQ(text.find("detail"), std::string::npos);
 }
 

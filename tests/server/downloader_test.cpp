@@ -6,14 +6,19 @@
 #include <boost/filesystem.hpp>
 #include <chrono>
 #include <condition_variable>
+#include <future>
+#include <thread>
 
+#include "platform/disk_space.h"
 #include "support/http_server.h"
 #include "support/process.h"
+#include "support/raw_server.h"
 #include "support/sandbox.h"
 
 namespace zavr {
 namespace {
 
+using test::RawServer;
 using test::ReadFile;
 using test::TempDir;
 using test::TestServer;
@@ -189,6 +194,9 @@ TEST_F(DownloadFileTest, OnlyAFinal200Or201Succeeds) {
                                std::string(code) + "\n"),
                   std::string::npos)
             << console;
+        EXPECT_NE(console.find(" to " + target + " failed: the server answered " + code + ".\n"),
+                  std::string::npos)
+            << console;
     }
     EXPECT_EQ(ReadFile(target), "body") << "what arrived stays";
 }
@@ -205,6 +213,10 @@ TEST_F(DownloadFileTest, AMissingFolderSendsNoRequest) {
     EXPECT_FALSE(Download("/200", dir / "absent/file.bin", &console));
     EXPECT_NE(console.find("[ZAVR 2] Error in file download - I was unable to create the file on the disk\n"),
               std::string::npos);
+    EXPECT_NE(console.find("[ZAVR 2] I could not create " + dir / "absent/file.bin" +
+                           ": No such file or directory.\n"),
+              std::string::npos)
+        << console;
     EXPECT_TRUE(server.Requests().empty());
 }
 
@@ -224,6 +236,110 @@ TEST_F(DownloadFileTest, ProgressOffATerminalIsOneLinePerFile) {
     const std::string progress = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(test::Lines(progress).size(), 1u) << progress;
     EXPECT_EQ(progress.rfind("file.bin  4 B", 0), 0u) << progress;
+}
+
+// A server that drips or floods, met through the updater's proxy setting as a real one would be.
+class HostileReplyTest : public ::testing::Test {
+  protected:
+    static std::string Headers(const std::string& more) { return "HTTP/1.1 200 OK\r\n" + more + "\r\n"; }
+    // Sends piece every interval until the client goes or limit bytes are out.
+    static void Drip(int fd, const std::string& piece, std::chrono::milliseconds interval,
+                     std::size_t limit) {
+        for (std::size_t sent = 0; sent < limit && RawServer::Send(fd, piece); sent += piece.size())
+            std::this_thread::sleep_for(interval);
+    }
+
+    TempDir dir;
+    std::string target = dir / "file.bin";
+    std::promise<void> release;  // lets a handler that keeps its connection open return
+    std::shared_future<void> released = release.get_future().share();
+};
+
+TEST_F(HostileReplyTest, SlowDripsEndAtTheSpeedFloorOrTheDeadline) {
+    RawServer raw([](int& fd, const std::string& target) {
+        if (target.find("/file") != std::string::npos) {  // 100 B/s: above the old floor, below today's
+            RawServer::Send(fd, Headers("Content-Length: 100000\r\n"));
+            Drip(fd, std::string(10, 'x'), std::chrono::milliseconds(100), 100000);
+        } else {  // 4 KiB/s: above the floor, but the reply never ends
+            RawServer::Send(fd, Headers("Content-Type: application/json\r\n") + "[");
+            Drip(fd, std::string(400, ' '), std::chrono::milliseconds(100), 1 << 20);
+        }
+    });
+    test::ScopedEnv proxy("http_proxy", raw.ProxyAddress());
+    test::ScopedEnv noProxy("no_proxy", std::nullopt);
+    TransferLimits limits = Short();
+    limits.maxTextBytes = 1 << 20;
+    limits.textDeadlineSeconds = 2;
+    const Downloader downloader(limits);
+    std::string console =
+        Captured([&] { EXPECT_FALSE(downloader.DownloadFile("http://updates.example/file", target)); });
+    EXPECT_NE(console.find("[ZAVR 2] Downloading http://updates.example/file to " + target +
+                           " failed: Operation too slow."),
+              std::string::npos)
+        << console;
+    try {
+        downloader.FetchText("http://updates.example/products.json");
+        FAIL() << "the drip was read to its end";
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(std::string(error.what())
+                      .rfind("Failed to get http://updates.example/products.json, Operation "
+                             "timed out after ",
+                             0),
+                  0u)
+            << error.what();
+    }
+}
+
+TEST_F(HostileReplyTest, AStrayReplyOnAKeptConnectionIsNeverReadAsTheNextOne) {
+    RawServer raw([this](int& fd, const std::string& target) {
+        if (target.find("/first") != std::string::npos) {
+            // Kept alive, with a second answer nobody asked for already on the way.
+            RawServer::Send(
+                fd, Headers("Content-Length: 5\r\n") + "first" + Headers("Content-Length: 5\r\n") + "stray");
+            released.wait();
+        } else {
+            RawServer::Send(fd, Headers("Content-Length: 6\r\n") + "second");
+        }
+    });
+    test::ScopedEnv proxy("http_proxy", raw.ProxyAddress());
+    test::ScopedEnv noProxy("no_proxy", std::nullopt);
+    const Downloader downloader;
+    EXPECT_EQ(downloader.FetchText("http://updates.example/first"), "first");
+    EXPECT_EQ(downloader.FetchText("http://updates.example/second"), "second");
+    release.set_value();
+}
+
+TEST_F(HostileReplyTest, ADownloadStopsWhileTheDiskKeepsItsReserve) {
+    RawServer raw([](int& fd, const std::string& target) {
+        if (target.find("/endless") != std::string::npos) {  // chunked, without end (within the test's bound)
+            RawServer::Send(fd, Headers("Transfer-Encoding: chunked\r\n"));
+            const std::string chunk = "10000\r\n" + std::string(0x10000, 'z') + "\r\n";
+            Drip(fd, chunk, std::chrono::milliseconds(0), std::size_t{256} << 20);
+        } else {  // announces more than any disk here holds
+            RawServer::Send(fd, Headers("Content-Length: 1099511627776\r\n") + std::string(4096, 'z'));
+        }
+    });
+    test::ScopedEnv proxy("http_proxy", raw.ProxyAddress());
+    test::ScopedEnv noProxy("no_proxy", std::nullopt);
+    const std::uint64_t free = FreeDiskBytes(dir.Path());
+    ASSERT_GT(free, std::uint64_t{64} << 20) << "the test needs some room of its own";
+    TransferLimits limits = Short();
+    limits.diskReserveBytes = free - (std::uint64_t{16} << 20);  // room for 16 MiB more, here and now
+    for (const char* path : {"/endless", "/announced"}) {
+        const std::string console = Captured([&] {
+            EXPECT_FALSE(
+                Downloader(limits).DownloadFile(std::string("http://updates.example") + path, target));
+        });
+        EXPECT_NE(console.find("[ZAVR 2] Error in file download - I was unable to download " + target + "\n"),
+                  std::string::npos)
+            << path << "\n"
+            << console;
+        EXPECT_NE(console.find("[ZAVR 2] The disk that holds " + dir.Path() + "/ is nearly full"),
+                  std::string::npos)
+            << path << "\n"
+            << console;
+        EXPECT_FALSE(boost::filesystem::exists(target)) << path << ": what arrived is removed";
+    }
 }
 
 TEST(WriteCallbacksTest, ANullTargetEndsTheTransfer) {

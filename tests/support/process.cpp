@@ -36,6 +36,11 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
                               static_cast<rlim_t>(limits.fileSizeBytes)};
             ::setrlimit(RLIMIT_FSIZE, &size);
         }
+        if (limits.addressSpaceBytes >= 0) {
+            const rlimit space{static_cast<rlim_t>(limits.addressSpaceBytes),
+                               static_cast<rlim_t>(limits.addressSpaceBytes)};
+            ::setrlimit(RLIMIT_AS, &space);
+        }
         if (limits.userId >= 0 && (::setgid(limits.groupId) != 0 || ::setuid(limits.userId) != 0))
             ::_exit(126);
         ::execve(program.c_str(), argv.data(), envp.data());
@@ -43,7 +48,7 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     }
     ::close(out[1]);
     ::close(err[1]);
-    ProcessResult result{-1, {}, {}};
+    ProcessResult result;
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     int open = 2;
     const auto killAt = std::chrono::steady_clock::now() + limits.killAfter;
@@ -75,8 +80,10 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
         }
     }
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
     if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    result.peakKiB = usage.ru_maxrss;
     return result;
 }
 

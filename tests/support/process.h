@@ -9,9 +9,10 @@
 namespace zavr::test {
 
 struct ProcessResult {
-    int exitCode;  // -1 when the child did not exit normally
+    int exitCode = -1;  // -1 when the child did not exit normally
     std::string out;
     std::string err;
+    long peakKiB = 0;  // the child's peak resident memory
 };
 
 // Conditions set on the child alone.
@@ -21,6 +22,7 @@ struct ProcessLimits {
     int groupId = -1;
     bool errorToOutput = false;              // standard error goes where standard output goes, as with "2>&1"
     std::chrono::microseconds killAfter{0};  // when positive, SIGKILL then (if it still runs)
+    long long addressSpaceBytes = -1;        // RLIMIT_AS: allocations beyond it fail
 };
 
 // Starts program with args and exactly the environment env, waits for it, and returns what it printed.

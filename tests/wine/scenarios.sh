@@ -30,6 +30,7 @@ check() {
 }
 logged() { grep -qxF -- "$1" "$work/run.log"; }
 logged_start() { grep -q -- "^$(sed 's/[][\.*^$]/\\&/g' <<<"$1")" "$work/run.log"; }
+no_line_starts() { ! logged_start "$1"; }
 not_logged() { ! grep -qF -- "$1" "$work/run.log" && ! grep -qF -- "$1" "$work/console.txt"; }
 same_file() { cmp -s "$1" "$2"; }
 absent() { [ ! -e "$1" ]; }
@@ -224,6 +225,24 @@ serve_with --answer /filelist 200 "$work/list.json" --answer '/files/XSE/KA2/1/Z
 check "the retry succeeds" logged "[ZAVR 1] Installed products successfully updated: 1"
 check "the backup holds the user's file" same_file "$temp/Backup/KA2/XSE/ZAVR KA2/aircraft.cfg" "$work/installed-aircraft.cfg"
 check "version recorded" [ "$(reg_value "$uninstall" DisplayVersion)" = "1.2.3" ]
+
+scenario="a file list too large to hold"
+reset
+{ printf '['; head -c $((21 * 1024 * 1024)) /dev/zero | tr '\0' 'x' | sed 's/xxx/{},/g'; printf '{}]'; } >"$work/list.json"
+serve_with --answer /filelist 200 "$work/list.json"
+check "exit status 0" [ "$status" -eq 0 ]
+check "refused with a sentence" logged "[ZAVR 2] Update terminated abnormally for KA2 Orvane for XSE: The server's file list for KA2 Orvane is more than I accept: it holds more than 1000000 values; I refuse it."
+check "installed file unchanged" same_file "$sim/ZAVR KA2/aircraft.cfg" "$samples/releases/1001/110/ZAVR KA2/aircraft.cfg"
+
+scenario="a product name that would forge a log line"
+reset
+sed 's/"ProdName": "KA2 Orvane"/"ProdName": "KA2\\n2026\/12\/09 08:00:00 [ZAVR 1] Great, forged!\\u001b[31m"/' \
+  "$samples/products/XSE/KA2/1.json" >"$work/products.json"
+serve_with --answer '/products/XSE/KA2/1\.json' 200 "$work/products.json"
+check "exit status 0" [ "$status" -eq 0 ]
+check "refused" logged_start "[ZAVR 2] Update terminated abnormally for KA2\\x0a2026/12/09 08:00:00 [ZAVR 1] Great, forged!\\x1b[31m for XSE: "
+check "no forged line" no_line_starts "[ZAVR 1] Great, forged!"
+check "nothing steers the console" [ -z "$(grep -l $'\x1b' "$work/console.txt")" ]
 
 echo "Wine scenarios took $(($(date +%s) - start)) s"
 echo "$passed passed, $failed failed"

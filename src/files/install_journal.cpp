@@ -10,6 +10,7 @@
 #include "files/file_moves.h"
 #include "platform/durable_file.h"
 #include "platform/paths.h"
+#include "server/json_read.h"
 
 namespace zavr {
 
@@ -37,7 +38,7 @@ InstallJournal ReadJournal(const std::string& path) {
     text << file.rdbuf();
     try {
         const json document = json::parse(text.str());
-        journal.toVersion = document.at("ToVersion").get<std::int32_t>();
+        journal.toVersion = ToInt32(document.at("ToVersion"));
         for (const json& entry : document.at("Files")) {
             JournalFile record;
             record.key = entry.at("Key").get<std::string>();

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <boost/filesystem.hpp>
+#include <iostream>
 #include <mutex>
 
 #include "app/run.h"
@@ -176,7 +177,11 @@ TEST_F(BoundedTest, ControlCharactersNeitherNameAFileNorForgeALogLine) {
 }
 
 TEST_F(BoundedTest, FileListsAreReadInBoundedMemory) {
+#if defined(__SANITIZE_ADDRESS__)
+    constexpr long kLimitKiB = 1L << 30;  // the sanitizer's own shadow and quarantine are no measure of ours
+#else
     constexpr long kLimitKiB = 256 * 1024;
+#endif
     // 100,000 realistic entries are accepted: the run goes on to the first download, which is missing.
     json many = json::array();
     for (int i = 0; i < 100000; ++i)
@@ -186,6 +191,7 @@ TEST_F(BoundedTest, FileListsAreReadInBoundedMemory) {
     ExpectProductFailed(result, "Aborting file download; see error above.");
     EXPECT_TRUE(Has("[ZAVR 1] *** Downloading file 1 of 100000 ***"));
     EXPECT_LT(result.peakKiB, kLimitKiB);
+    std::cout << "peak with 100,000 entries: " << result.peakKiB / 1024 << " MiB\n";
 
     std::string empties = "[";
     for (std::size_t i = 0; i < (std::size_t{63} << 20) / 3; ++i) empties += "{},";
@@ -196,6 +202,7 @@ TEST_F(BoundedTest, FileListsAreReadInBoundedMemory) {
                         "The server's file list for KA2 Orvane is more than I accept: it holds more than "
                         "1000000 values; I refuse it.");
     EXPECT_LT(result.peakKiB, kLimitKiB);
+    std::cout << "peak with 63 MiB of {}: " << result.peakKiB / 1024 << " MiB\n";
 }
 
 // Out of memory while a reply arrives: a 48 MiB reply under a 100 MiB address space (the program itself

@@ -14,42 +14,45 @@ bool PathExists(const std::string& path) {
     return fs::exists(fs::status(fs::path(path)));
 }
 
-void RefuseLinks(const std::string& root, const std::string& relative) {
+namespace {
+
+// Calls visit with root + the first element of relative, then with each longer leading part, in order,
+// for as long as visit returns true.
+template <typename Visit>
+void WalkElements(const std::string& root, const std::string& relative, Visit visit) {
     std::string path = root;
-    std::size_t start = 0;
-    while (start < relative.size()) {
+    for (std::size_t start = 0; start < relative.size();) {
         std::size_t end = relative.find(kPathSeparator, start);
         if (end == std::string::npos) end = relative.size();
         path += relative.substr(start, end - start);
-        boost::system::error_code error;
-        const fs::file_status status = fs::symlink_status(fs::path(path), error);
-        if (status.type() == fs::file_not_found) return;  // nothing further down exists either
-        if (status.type() == fs::symlink_file || status.type() == fs::reparse_file)
-            throw std::runtime_error(
-                "I found a link at " + path +
-                " in my own folder, where only I should write; I refuse to go through it.");
+        if (!visit(path)) return;
         path += kPathSeparator;
         start = end + 1;
     }
 }
 
+}  // namespace
+
+void RefuseLinks(const std::string& root, const std::string& relative) {
+    WalkElements(root, relative, [](const std::string& path) {
+        boost::system::error_code error;
+        const fs::file_type type = fs::symlink_status(fs::path(path), error).type();
+        if (type == fs::symlink_file || type == fs::reparse_file)
+            throw std::runtime_error(
+                "I found a link at " + path +
+                " in my own folder, where only I should write; I refuse to go through it.");
+        return type != fs::file_not_found;  // nothing further down exists either
+    });
+}
+
 void ClearWayInOwnTree(const std::string& root, const std::string& folderRelative,
                        const std::string& fileRelative) {
-    std::string path = root;
-    std::size_t start = 0;
-    while (start < folderRelative.size()) {
-        std::size_t end = folderRelative.find(kPathSeparator, start);
-        if (end == std::string::npos) end = folderRelative.size();
-        path += folderRelative.substr(start, end - start);
+    WalkElements(root, folderRelative, [](const std::string& path) {
         const fs::file_type type = fs::symlink_status(fs::path(path)).type();
-        if (type == fs::file_not_found) break;
-        if (type != fs::directory_file) {
-            fs::remove(fs::path(path));  // a file left where a folder now goes
-            break;
-        }
-        path += kPathSeparator;
-        start = end + 1;
-    }
+        if (type == fs::directory_file) return true;
+        if (type != fs::file_not_found) fs::remove(fs::path(path));  // a file left where a folder now goes
+        return false;
+    });
     const fs::path file(root + fileRelative);
     const fs::file_type type = fs::symlink_status(file).type();
     if (type != fs::file_not_found && type != fs::regular_file) fs::remove_all(file);

@@ -10,7 +10,6 @@
 
 #include "app/run.h"
 #include "build_config.h"
-#include "server/md5.h"
 #include "support/update_sandbox.h"
 
 namespace zavr {
@@ -26,11 +25,7 @@ const std::string kOldCfg = "cfg as installed";
 const std::string kNewCfg = "cfg of 1.2.3";
 
 json Entry(const std::string& path, const std::string& content) {
-    return {{"Folder", "ZAVR KA2"},
-            {"FilePath", path},
-            {"FileSize", 1},
-            {"MD5Hash", Md5Hex(reinterpret_cast<const unsigned char*>(content.data()),
-                               static_cast<std::uint32_t>(content.size()))}};
+    return {{"Folder", "ZAVR KA2"}, {"FilePath", path}, {"FileSize", 1}, {"MD5Hash", test::Md5Of(content)}};
 }
 
 class BoundedTest : public ::testing::Test {

@@ -12,7 +12,6 @@
 #include <random>
 
 #include "app/run.h"
-#include "server/md5.h"
 #include "support/update_sandbox.h"
 
 namespace zavr {
@@ -26,11 +25,6 @@ using test::WriteFile;
 
 const std::string kOldCfg = "cfg as installed";
 const std::string kNewCfg = "cfg of 1.2.3";
-
-std::string Md5Of(const std::string& text) {
-    return Md5Hex(reinterpret_cast<const unsigned char*>(text.data()),
-                  static_cast<std::uint32_t>(text.size()));
-}
 
 class SafeInstallTest : public ::testing::Test {
   protected:
@@ -104,7 +98,7 @@ TEST_F(SafeInstallTest, ARetryAfterAFailedEntryKeepsTheOriginalBackups) {
 }
 
 TEST_F(SafeInstallTest, AListNamingAFileTwiceKeepsTheOriginalBackup) {
-    const json entry = {{"Folder", "ZAVR KA2"}, {"FileSize", 1}, {"MD5Hash", Md5Of(kNewCfg)}};
+    const json entry = {{"Folder", "ZAVR KA2"}, {"FileSize", 1}, {"MD5Hash", test::Md5Of(kNewCfg)}};
     json first = entry, again = entry;
     first["FilePath"] = "ZAVR KA2\\aircraft.cfg";
     again["FilePath"] = "ZAVR KA2/aircraft.cfg";

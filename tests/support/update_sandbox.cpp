@@ -3,8 +3,14 @@
 #include <boost/filesystem.hpp>
 
 #include "routes.h"
+#include "server/md5.h"
 
 namespace zavr::test {
+
+std::string Md5Of(const std::string& content) {
+    return Md5Hex(reinterpret_cast<const unsigned char*>(content.data()),
+                  static_cast<std::uint32_t>(content.size()));
+}
 
 UpdateSandbox::UpdateSandbox()
     : dataFolder(dir_ / "appdata/ZAVR/ZAVR Orvane/Updater/"),

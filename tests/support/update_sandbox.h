@@ -19,6 +19,9 @@ constexpr const char* kUninstallKey =
     "81DA5FE29A0F}";
 constexpr const char* kSimKey = "Software\\ZAVR Sim\\XSE";
 
+// The digest text of a file's content, as a file list gives it.
+std::string Md5Of(const std::string& content);
+
 class UpdateSandbox {
     TempDir dir_;  // first: the paths below are built from it
 

@@ -93,14 +93,14 @@ UpdateCounts Updater::UpdateProducts() {
         const std::string productFolder = simFolder + p.ZAVRFolderValue + Sep();
         WriteLog(1, p.ProdName + " path should be " + productFolder);
 
-        bool productFolderExists = false;
+        bool updatable = false;  // in the version range, with the product's folder there
         try {
-            productFolderExists = p.MinVersion <= v && v < p.ProdVersion && PathExists(productFolder);
+            updatable = p.MinVersion <= v && v < p.ProdVersion && PathExists(productFolder);
         } catch (const std::runtime_error& error) {
             failed(error);
             continue;
         }
-        if (productFolderExists) {
+        if (updatable) {
             WriteLog(1, "Updating you to version " + std::to_string(p.ProdVersion));
             WriteLog(1, "Product directory " + productFolder + " exists");
             QueryManifestTotals(p, v);

@@ -136,7 +136,8 @@ std::string Release::Digest(const std::string& diskPath) {
             return found->second.second;
     }
     std::string digest;
-    if (!FileDigestText(diskPath, digest)) return std::string();
+    HeldLines lines(true);
+    if (!FileDigestText(diskPath, digest, lines)) return std::string();
     std::lock_guard<std::mutex> lock(mutex_);
     digests_[diskPath] = {{size, time}, digest};
     return digest;

@@ -2,12 +2,22 @@
 // the work and keeps what it learns.
 #include "app/updater.h"
 
+#include "build_config.h"
 #include "catalogue/installed_version.h"
 #include "files/download_phase.h"
 #include "files/install_phase.h"
 #include "server/manifest.h"
 
 namespace zavr {
+
+static_assert(ZAVR_PARALLEL_TRANSFERS >= 1, "ZAVR_PARALLEL_TRANSFERS must be at least 1");
+
+TransferLimits BuiltInTransferLimits() {
+    TransferLimits limits;
+    limits.filesInFlight = ZAVR_PARALLEL_TRANSFERS;
+    limits.caBundle = ZAVR_CA_BUNDLE;
+    return limits;
+}
 
 void Updater::SetUpCatalogue() {
     CatalogueSelection selection = SelectCatalogue(aircraftCode, simFamily);

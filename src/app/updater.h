@@ -20,8 +20,11 @@ struct UpdateCounts {
     std::int32_t failed = 0;
 };
 
+// The transfer settings the program was built with (see README, "Build options").
+TransferLimits BuiltInTransferLimits();
+
 struct Updater {
-    Downloader downloader;
+    Downloader downloader{BuiltInTransferLimits()};
     std::string aircraftCode;
     std::string simFamily;
     std::string uninstallKey;  // under HKEY_LOCAL_MACHINE

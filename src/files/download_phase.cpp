@@ -1,13 +1,18 @@
 #include "files/download_phase.h"
 
 #include <boost/filesystem.hpp>
+#include <exception>
+#include <set>
 #include <stdexcept>
 
 #include "catalogue/catalogue.h"
 #include "files/file_list.h"
 #include "files/file_moves.h"
+#include "log/held_lines.h"
 #include "log/log.h"
 #include "platform/paths.h"
+#include "server/download_batch.h"
+#include "server/file_transfer.h"
 #include "server/manifest.h"
 
 namespace zavr {
@@ -21,6 +26,165 @@ std::string FileAddress(const std::string& filesUrl, const std::string& filePath
     return address;
 }
 
+std::int64_t BytesOf(const FileEntry& file) {
+    return file.FileSize > 0 ? std::int64_t{file.FileSize} * 1024 : 0;
+}
+
+// One entry of the list on its way into the temporary folder. Its lines are held until every entry
+// before it has been reported, so that the log reads as if the files had come one after another.
+struct Entry {
+    HeldLines lines;
+    bool done = false;
+    std::exception_ptr failure;  // ends the phase when the entry's turn comes
+    bool fetchedWhole = false;   // no part of it was continued from an earlier transfer
+    std::string tempFile;
+    std::string address;
+};
+
+class DownloadRun {
+  public:
+    DownloadRun(const Downloader& downloader, const ProductInfo& product, const std::string& tempFolder,
+                std::vector<FileEntry> files)
+        : downloader_(downloader),
+          product_(product),
+          tempFolder_(tempFolder),
+          files_(std::move(files)),
+          entries_(files_.size()),
+          n_(std::to_string(files_.size())),
+          batch_(downloader),
+          progress_(files_.size(), ExpectedBytes(), downloader.FilesInFlight() > 1) {}
+
+    // Brings every entry in, as many at once as the downloader allows. Throws the failure of the first
+    // entry, in list order, that failed; transfers of later entries still in flight are stopped.
+    void Run() {
+        for (;;) {
+            ReportFinishedEntries();
+            if (head_ == files_.size()) break;
+            // Two spellings of one file wait for each other: they share the partial file.
+            if (!stopStarting_ && next_ < files_.size() && batch_.HasRoom() &&
+                fetching_.count(SameFileKey(files_[next_].FilePath)) == 0) {
+                Prepare(next_++);
+                continue;
+            }
+            const std::vector<DownloadBatch::Done> done = batch_.Wait(progress_, filesDone_, bytesDone_);
+            if (done.empty()) throw std::logic_error("the download waited with nothing in flight");
+            progress_.Erase();
+            for (const DownloadBatch::Done& transfer : done) Arrived(transfer);
+        }
+        progress_.Finish();
+    }
+
+  private:
+    std::int64_t ExpectedBytes() const {
+        std::int64_t bytes = 0;
+        for (const FileEntry& file : files_) bytes += BytesOf(file);
+        return bytes;
+    }
+
+    // Writes the lines of every entry at the head of the list that is done, and lets the first entry
+    // not yet done write at once. Throws the failure of a done entry when its turn comes.
+    void ReportFinishedEntries() {
+        for (; head_ < files_.size(); ++head_) {
+            Entry& entry = entries_[head_];
+            if (entry.lines.Holding()) progress_.Erase();
+            entry.lines.Release();
+            if (!entry.done) return;
+            if (entry.failure) std::rethrow_exception(entry.failure);
+        }
+    }
+
+    void Finish(std::size_t i, std::exception_ptr failure) {
+        Entry& entry = entries_[i];
+        entry.done = true;
+        entry.failure = failure;
+        fetching_.erase(SameFileKey(files_[i].FilePath));
+        if (failure) {
+            stopStarting_ = true;  // later entries would only be thrown away
+            return;
+        }
+        ++filesDone_;
+        bytesDone_ += BytesOf(files_[i]);
+    }
+
+    void Fail(std::size_t i, const char* message) {
+        Finish(i, std::make_exception_ptr(std::runtime_error(message)));
+    }
+
+    // Everything up to the start of the entry's transfer; an intact file already there ends it.
+    void Prepare(std::size_t i) {
+        const FileEntry& file = files_[i];
+        Entry& entry = entries_[i];
+        HeldLines& lines = entry.lines;
+        try {
+            lines.Log(1, "*** Downloading file " + std::to_string(i + 1) + " of " + n_ + " ***");
+            const std::string relative = LocalRelativePath(file.FilePath);
+            RefuseLinks(tempFolder_, relative);
+            RefuseLinks(tempFolder_, relative + kPartialSuffix);
+            ClearWayInOwnTree(tempFolder_, LocalRelativePath(file.Folder), relative);
+            const std::string entryFolder = tempFolder_ + LocalRelativePath(file.Folder);
+            if (PathExists(entryFolder))
+                lines.Log(0, "Temporary location " + entryFolder + " exists already - great.");
+            else if (boost::filesystem::create_directories(entryFolder))
+                lines.Log(0, entryFolder + " does not exist; created.");
+
+            entry.address = FileAddress(product_.FilesUrl, file.FilePath);
+            entry.tempFile = tempFolder_ + relative;
+            if (PathExists(entry.tempFile) &&
+                downloader_.FileDigestMatches(entry.tempFile, file.MD5Hash, lines)) {
+                lines.Log(1, "Existing file integrity OK: " + file.FilePath);
+                Finish(i, nullptr);
+                return;
+            }
+            lines.Log(1, file.FilePath + " downloading.");
+            lines.Log(0, "From remote: " + file.FilePath + " to " + entry.tempFile + ", size " +
+                             std::to_string(file.FileSize) + "KB");
+            lines.Log(1, "Progress:");
+        } catch (...) {
+            Finish(i, std::current_exception());
+            return;
+        }
+        if (batch_.Start(i, entry.address, entry.tempFile, true, lines))
+            fetching_.insert(SameFileKey(file.FilePath));
+        else
+            Fail(i, "Aborting file download; see error above.");
+    }
+
+    // The transfer of an entry has ended: its digest decides. A file continued from an earlier
+    // transfer that fails its check is fetched whole once more before the entry fails.
+    void Arrived(const DownloadBatch::Done& transfer) {
+        const std::size_t i = transfer.id;
+        Entry& entry = entries_[i];
+        if (!transfer.ok) return Fail(i, "Aborting file download; see error above.");
+        if (!downloader_.FileDigestMatches(entry.tempFile, files_[i].MD5Hash, entry.lines)) {
+            if (!transfer.resumed || entry.fetchedWhole)
+                return Fail(i, "Aborting file download, a downloaded file has failed integrity-check.");
+            entry.fetchedWhole = true;
+            entry.lines.Log(0, "The continued " + entry.tempFile + " failed its check; fetching it whole.");
+            if (!batch_.Start(i, entry.address, entry.tempFile, false, entry.lines))
+                Fail(i, "Aborting file download; see error above.");
+            return;
+        }
+        entry.lines.Log(
+            1, "File " + std::to_string(i + 1) + " of " + n_ + " downloaded, passed integrity check.");
+        Finish(i, nullptr);
+    }
+
+    const Downloader& downloader_;
+    const ProductInfo& product_;
+    const std::string& tempFolder_;
+    const std::vector<FileEntry> files_;
+    std::vector<Entry> entries_;
+    const std::string n_;
+    DownloadBatch batch_;
+    DownloadProgress progress_;
+    std::size_t next_ = 0;  // the first entry not yet prepared
+    std::size_t head_ = 0;  // the first entry not yet reported
+    std::size_t filesDone_ = 0;
+    std::int64_t bytesDone_ = 0;
+    bool stopStarting_ = false;
+    std::set<std::string> fetching_;  // same-file keys of the entries in flight
+};
+
 }  // namespace
 
 void DownloadFiles(const Downloader& downloader, const ProductInfo& product, std::int32_t version,
@@ -32,35 +196,7 @@ void DownloadFiles(const Downloader& downloader, const ProductInfo& product, std
     manifest = ParseFileList(downloader.FetchText(listUrl), product.ProdName);
 
     // Every entry is read and checked before anything is fetched for any of them.
-    const std::vector<FileEntry> files = ReadFileEntries(manifest);
-    const std::string n = std::to_string(files.size());
-    for (std::size_t i = 1; i <= files.size(); ++i) {
-        const FileEntry& file = files[i - 1];
-        WriteLog(1, "*** Downloading file " + std::to_string(i) + " of " + n + " ***");
-        RefuseLinks(tempFolder, LocalRelativePath(file.FilePath));
-        ClearWayInOwnTree(tempFolder, LocalRelativePath(file.Folder), LocalRelativePath(file.FilePath));
-        const std::string entryFolder = tempFolder + LocalRelativePath(file.Folder);
-        if (PathExists(entryFolder))
-            WriteLog(0, "Temporary location " + entryFolder + " exists already - great.");
-        else if (boost::filesystem::create_directories(entryFolder))
-            WriteLog(0, entryFolder + " does not exist; created.");
-
-        const std::string address = FileAddress(product.FilesUrl, file.FilePath);
-        const std::string tempFile = tempFolder + LocalRelativePath(file.FilePath);
-        if (PathExists(tempFile) && downloader.FileDigestMatches(tempFile, file.MD5Hash)) {
-            WriteLog(1, "Existing file integrity OK: " + file.FilePath);
-            continue;
-        }
-        WriteLog(1, file.FilePath + " downloading.");
-        WriteLog(0, "From remote: " + file.FilePath + " to " + tempFile + ", size " +
-                        std::to_string(file.FileSize) + "KB");
-        WriteLog(1, "Progress:");
-        if (!downloader.DownloadFile(address, tempFile))
-            throw std::runtime_error("Aborting file download; see error above.");
-        if (!downloader.FileDigestMatches(tempFile, file.MD5Hash))
-            throw std::runtime_error("Aborting file download, a downloaded file has failed integrity-check.");
-        WriteLog(1, "File " + std::to_string(i) + " of " + n + " downloaded, passed integrity check.");
-    }
+    DownloadRun(downloader, product, tempFolder, ReadFileEntries(manifest)).Run();
 }
 
 }  // namespace zavr

@@ -3,6 +3,7 @@
 #include <map>
 #include <stdexcept>
 
+#include "server/file_transfer.h"
 #include "server/json_read.h"
 
 namespace zavr {
@@ -86,6 +87,12 @@ FileEntry ReadFileEntry(const nlohmann::json& entry, std::size_t number) {
     if (file.FilePath.empty() || IsSeparator(file.FilePath.back()))
         throw std::runtime_error(where + " names the path \"" + file.FilePath +
                                  "\", which I refuse: it names no file.");
+    const std::string suffix = kPartialSuffix;
+    if (file.FilePath.size() >= suffix.size() &&
+        LowerCase(file.FilePath.substr(file.FilePath.size() - suffix.size())) == suffix)
+        throw std::runtime_error(where + " names the path \"" + file.FilePath +
+                                 "\", which I refuse: its name ends in \"" + suffix +
+                                 "\", which I give a download until it is complete.");
     return file;
 }
 

@@ -1,16 +1,20 @@
-// All traffic with the update server: a text fetched into memory, or a file fetched to disk. Each
-// transfer has a libcurl easy handle of its own, released before the call returns.
+// All traffic with the update server: a text fetched into memory, or files fetched to disk (several at
+// once: see server/download_batch.h). Each transfer has a libcurl easy handle of its own.
 #pragma once
+
+#include <curl/curl.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "log/held_lines.h"
+
 namespace zavr {
 
 // Limits that keep a stalled, slow or hostile server from holding the updater for ever or filling the
-// disk.
+// disk, and how the transfers are made.
 struct TransferLimits {
     long connectTimeoutSeconds = 30;
     long lowSpeedBytesPerSecond = 1024;  // a transfer slower than this ...
@@ -19,7 +23,17 @@ struct TransferLimits {
     std::size_t maxTextBytes = std::size_t{64} << 20;
     // A download stops while the volume it writes to still has this much free.
     std::uint64_t diskReserveBytes = std::uint64_t{100} << 20;
+    // Files fetched at the same time; 1 fetches them one after another.
+    std::size_t filesInFlight = 1;
+    // A PEM file of the certificate authorities to trust instead of the library's own store; empty
+    // keeps the library's.
+    std::string caBundle;
 };
+
+// Sets what every transfer shares beyond its own options: the limits above, the trusted authorities
+// and only the protocols the updater speaks. Results are not examined: a refused option leaves
+// libcurl's own default.
+void SetCommonOptions(CURL* handle, const TransferLimits& limits);
 
 // Every space of url replaced by "%20"; nothing else changes.
 std::string EscapeSpaces(const std::string& url);
@@ -39,22 +53,28 @@ class Downloader {
     // deadline or exceeds the size limit.
     std::string FetchText(const std::string& url) const;
 
-    // Fetches url into the file at path (truncated first). True only when the transfer completed with
-    // a final response code of 200 or 201. Never throws: a failure is logged at level 2, followed by a
-    // level-2 line with the path and the reason; whatever arrived stays in the file, except when the disk
-    // ran into its reserve, the file is then removed. A connection whose transfer failed is not used
-    // again.
+    // Fetches url into the file at path, through its partial file (see server/file_transfer.h), which
+    // is continued where an earlier transfer left it if the server allows. True only when the transfer
+    // completed with a final response code of 200 or 201 (206 for a continued file). Never throws: a
+    // failure is logged at level 2, followed by a level-2 line with the path and the reason; whatever
+    // arrived stays in the partial file, except when the disk ran into its reserve or the server
+    // answered with an error, it is then removed. A connection whose transfer failed is not used again.
     bool DownloadFile(const std::string& url, const std::string& path) const;
 
     // True when the MD5 digest text of the file equals expected exactly. A file that cannot be opened
     // or read gives false and a level-2 line naming it; it is never hashed as if it were empty.
     bool FileDigestMatches(const std::string& path, const std::string& expected) const;
+    // The same, reporting to lines.
+    bool FileDigestMatches(const std::string& path, const std::string& expected, HeldLines& lines) const;
+
+    std::size_t FilesInFlight() const { return limits_.filesInFlight; }
 
   private:
+    friend class DownloadBatch;
     struct Connections;
     TransferLimits limits_;
-    // Open connections, kept from one transfer to the next so that a file list of thousands of files
-    // does not pay for a new connection per file. Each transfer still has an easy handle of its own.
+    // Open connections, kept from one file to the next so that a file list of thousands of files does
+    // not pay for a new connection per file. Each transfer still has an easy handle of its own.
     std::unique_ptr<Connections> connections_;
 };
 

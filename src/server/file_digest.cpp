@@ -32,10 +32,10 @@ std::size_t FileSizeHint(std::FILE* file) {
 
 }  // namespace
 
-bool FileDigestText(const std::string& path, std::string& digestText) {
+bool FileDigestText(const std::string& path, std::string& digestText, HeldLines& lines) {
     CFile file(std::fopen(path.c_str(), "rb"));
     if (!file) {
-        WriteLog(2, "I was unable to open " + path + " to check its integrity.");
+        lines.Log(2, "I was unable to open " + path + " to check its integrity.");
         return false;
     }
     std::setvbuf(file.get(), nullptr, _IONBF, 0);  // the chunks are large; a stdio buffer only adds a copy
@@ -48,7 +48,7 @@ bool FileDigestText(const std::string& path, std::string& digestText) {
     while ((got = std::fread(chunk.get(), 1, chunkBytes, file.get())) > 0)
         digest.Update(chunk.get(), static_cast<std::uint32_t>(got));
     if (std::ferror(file.get())) {
-        WriteLog(2, "I was unable to read " + path + " to check its integrity.");
+        lines.Log(2, "I was unable to read " + path + " to check its integrity.");
         return false;
     }
     digest.Finalize();

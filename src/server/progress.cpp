@@ -1,8 +1,8 @@
 #include "server/progress.h"
 
-#include "platform/terminal.h"
-
 #include <cstdio>
+
+#include "platform/terminal.h"
 
 namespace zavr {
 namespace {
@@ -14,6 +14,10 @@ std::string Duration(double seconds) {
     char text[32];
     std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
     return text;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 }  // namespace
@@ -30,14 +34,35 @@ std::string HumanBytes(double bytes) {
     return text;
 }
 
-TransferProgress::TransferProgress(std::string name)
-    : name_(std::move(name)), terminal_(IsTerminal(2)), start_(Clock::now()), lastDraw_(start_) {}
+void TerminalLine::Draw(std::string text, bool final) {
+    // Pad over the rest of the last, possibly longer, text; not every console knows escapes.
+    const std::size_t length = text.size();
+    if (length < drawnLength_) text.append(drawnLength_ - length, ' ');
+    drawnLength_ = final ? 0 : length;
+    std::fprintf(stderr, "\r%s%s", text.c_str(), final ? "\n" : "");
+    std::fflush(stderr);
+}
+
+void TerminalLine::Erase() {
+    if (drawnLength_ == 0) return;
+    std::fprintf(stderr, "\r%s\r", std::string(drawnLength_, ' ').c_str());
+    std::fflush(stderr);
+    drawnLength_ = 0;
+}
+
+TransferProgress::TransferProgress(std::string name, HeldLines& lines, bool redraw)
+    : name_(std::move(name)),
+      lines_(lines),
+      terminal_(IsTerminal(2)),
+      redraw_(redraw),
+      start_(Clock::now()),
+      lastDraw_(start_) {}
 
 int TransferProgress::Callback(void* self, std::int64_t total, std::int64_t now, std::int64_t, std::int64_t) {
     auto& progress = *static_cast<TransferProgress*>(self);
     progress.total_ = total;
     progress.received_ = now;
-    if (!progress.terminal_) return 0;
+    if (!progress.terminal_ || !progress.redraw_) return 0;
     const Clock::time_point time = Clock::now();
     if (progress.drawn_ && time - progress.lastDraw_ < kRedrawInterval) return 0;
     progress.lastDraw_ = time;
@@ -46,11 +71,12 @@ int TransferProgress::Callback(void* self, std::int64_t total, std::int64_t now,
 }
 
 void TransferProgress::Finish() {
+    if (terminal_ && !redraw_) return;
     Draw(true);
 }
 
 void TransferProgress::Draw(bool final) {
-    const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
+    const double seconds = SecondsSince(start_);
     const double rate = seconds > 0 ? static_cast<double>(received_) / seconds : 0.0;
     std::string line = name_;
     if (total_ > 0 && !final) {
@@ -65,17 +91,51 @@ void TransferProgress::Draw(bool final) {
         line += "  in " + Duration(seconds);
     else if (total_ > 0 && rate > 0)
         line += "  " + Duration(static_cast<double>(total_ - received_) / rate) + " left";
-    if (terminal_) {
-        // Pad over the rest of the last, possibly longer, text; not every console knows escapes.
-        const std::size_t length = line.size();
-        if (length < drawnLength_) line.append(drawnLength_ - length, ' ');
-        drawnLength_ = length;
-        std::fprintf(stderr, "\r%s%s", line.c_str(), final ? "\n" : "");
-    } else if (final) {
-        std::fprintf(stderr, "%s\n", line.c_str());
-    }
-    std::fflush(stderr);
+    if (terminal_)
+        line_.Draw(std::move(line), final);
+    else
+        lines_.Console(std::move(line));
     drawn_ = true;
+}
+
+DownloadProgress::DownloadProgress(std::size_t files, std::int64_t expectedBytes, bool show)
+    : files_(files),
+      expectedBytes_(expectedBytes),
+      show_(show && IsTerminal(2)),
+      start_(Clock::now()),
+      lastDraw_(start_) {}
+
+void DownloadProgress::Update(std::size_t filesDone, std::int64_t bytesDone, std::int64_t bytesReceived) {
+    filesDone_ = filesDone;
+    bytesDone_ = bytesDone;
+    bytesReceived_ = bytesReceived;
+    if (!show_) return;
+    const Clock::time_point time = Clock::now();
+    if (line_.Drawn() && time - lastDraw_ < kRedrawInterval) return;
+    lastDraw_ = time;
+    Draw(false);
+}
+
+void DownloadProgress::Erase() {
+    if (show_) line_.Erase();
+}
+
+void DownloadProgress::Finish() {
+    if (show_) Draw(true);
+}
+
+void DownloadProgress::Draw(bool final) {
+    const double seconds = SecondsSince(start_);
+    const double rate = seconds > 0 ? static_cast<double>(bytesReceived_) / seconds : 0.0;
+    std::string line = "Downloading: " + std::to_string(filesDone_) + " of " + std::to_string(files_) +
+                       " files  " + HumanBytes(static_cast<double>(bytesDone_));
+    if (expectedBytes_ > 0) line += " of " + HumanBytes(static_cast<double>(expectedBytes_));
+    line += "  " + HumanBytes(rate) + "/s";
+    if (final)
+        line += "  in " + Duration(seconds);
+    else if (expectedBytes_ > bytesDone_ && rate > 0)
+        line += "  " + Duration(static_cast<double>(expectedBytes_ - bytesDone_) / rate) + " left";
+    line_.Draw(std::move(line), final);
 }
 
 }  // namespace zavr

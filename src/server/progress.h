@@ -1,16 +1,34 @@
-// The progress of one file download on standard error. On a terminal: one line redrawn in place at
-// most ten times a second, then a new line. Elsewhere: one line when the file ends.
+// Download progress on standard error. On a terminal: one line redrawn in place at most ten times a
+// second, for one file or for the whole download. Elsewhere: one line for each file when it ends.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <string>
 
+#include "log/held_lines.h"
+
 namespace zavr {
 
+// One line of a terminal that is redrawn in place.
+class TerminalLine {
+  public:
+    // Writes text over the line; a final one ends it with a new line. Never fails.
+    void Draw(std::string text, bool final);
+    // Blanks the line so that other output can start at its beginning. Never fails.
+    void Erase();
+    bool Drawn() const { return drawnLength_ > 0; }
+
+  private:
+    std::size_t drawnLength_ = 0;
+};
+
+// The progress of one file.
 class TransferProgress {
   public:
-    explicit TransferProgress(std::string name);
+    // The summary line goes to lines; redraw says whether a terminal shows this file on its own line
+    // (the whole download's line takes its place when files travel together).
+    TransferProgress(std::string name, HeldLines& lines, bool redraw);
     TransferProgress(const TransferProgress&) = delete;
     TransferProgress& operator=(const TransferProgress&) = delete;
 
@@ -21,18 +39,50 @@ class TransferProgress {
     // Finishes the display once the transfer has ended. Never fails.
     void Finish();
 
+    std::int64_t Received() const { return received_; }
+
   private:
     void Draw(bool final);
 
     using Clock = std::chrono::steady_clock;
     std::string name_;
+    HeldLines& lines_;
     bool terminal_;
+    bool redraw_;
     Clock::time_point start_;
     Clock::time_point lastDraw_;
     std::int64_t total_ = 0;
     std::int64_t received_ = 0;
     bool drawn_ = false;
-    std::size_t drawnLength_ = 0;
+    TerminalLine line_;
+};
+
+// The whole download on one terminal line: files done of n, bytes, rate and time left. Shows nothing
+// off a terminal, where each file has its own line.
+class DownloadProgress {
+  public:
+    DownloadProgress(std::size_t files, std::int64_t expectedBytes, bool show);
+
+    // Records the state and redraws at most ten times a second. Never fails.
+    void Update(std::size_t filesDone, std::int64_t bytesDone, std::int64_t bytesReceived);
+    // Blanks the line before log lines are written; the next Update draws it again. Never fails.
+    void Erase();
+    // Draws the last state and ends the line. Never fails.
+    void Finish();
+
+  private:
+    void Draw(bool final);
+
+    using Clock = std::chrono::steady_clock;
+    std::size_t files_;
+    std::int64_t expectedBytes_;
+    bool show_;
+    Clock::time_point start_;
+    Clock::time_point lastDraw_;
+    std::size_t filesDone_ = 0;
+    std::int64_t bytesDone_ = 0;
+    std::int64_t bytesReceived_ = 0;
+    TerminalLine line_;
 };
 
 // "1.5 MiB", "512 B": a byte count for people.

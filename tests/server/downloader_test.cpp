@@ -213,7 +213,7 @@ TEST_F(DownloadFileTest, AMissingFolderSendsNoRequest) {
     EXPECT_FALSE(Download("/200", dir / "absent/file.bin", &console));
     EXPECT_NE(console.find("[ZAVR 2] Error in file download - I was unable to create the file on the disk\n"),
               std::string::npos);
-    EXPECT_NE(console.find("[ZAVR 2] I could not create " + dir / "absent/file.bin" +
+    EXPECT_NE(console.find("[ZAVR 2] I could not create " + dir / "absent/file.bin.zavr-part" +
                            ": No such file or directory.\n"),
               std::string::npos)
         << console;
@@ -226,7 +226,8 @@ TEST_F(DownloadFileTest, AStalledTransferIsAbandonedAndWhatArrivedStays) {
     EXPECT_NE(console.find("[ZAVR 2] Error in file download - I was unable to download " + target + "\n"),
               std::string::npos)
         << console;
-    EXPECT_EQ(ReadFile(target), "[");
+    EXPECT_EQ(ReadFile(target + ".zavr-part"), "[");
+    EXPECT_FALSE(boost::filesystem::exists(target)) << "a half file never has the whole file's name";
 }
 
 TEST_F(DownloadFileTest, ProgressOffATerminalIsOneLinePerFile) {

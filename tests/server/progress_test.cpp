@@ -41,7 +41,8 @@ class TerminalOnStderr {
 
 TEST(ProgressTest, ATerminalGetsOneLineRedrawnInPlaceAtMostTenTimesASecond) {
     TerminalOnStderr terminal;
-    TransferProgress progress("big.bin");
+    HeldLines lines(true);
+    TransferProgress progress("big.bin", lines, true);
     const auto start = std::chrono::steady_clock::now();
     int calls = 0;
     // libcurl calls back far more often than the display may change.

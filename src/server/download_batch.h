@@ -1,0 +1,59 @@
+// File downloads in flight at once, driven on the calling thread through libcurl's multi interface and
+// the downloader's kept connections: one HTTP/2 connection carries them all where the server offers
+// it, and at most the downloader's filesInFlight HTTP/1.1 connections where it does not.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "log/held_lines.h"
+#include "server/downloader.h"
+#include "server/progress.h"
+
+namespace zavr {
+
+class FileTransfer;
+
+class DownloadBatch {
+  public:
+    struct Done {
+        std::size_t id;
+        bool ok;       // the target holds the whole body; its digest is still to be checked
+        bool resumed;  // part of it came from an earlier, interrupted transfer
+    };
+
+    explicit DownloadBatch(const Downloader& downloader);
+    // Stops every transfer still in flight; what they fetched stays in their partial files.
+    ~DownloadBatch();
+    DownloadBatch(const DownloadBatch&) = delete;
+    DownloadBatch& operator=(const DownloadBatch&) = delete;
+
+    bool HasRoom() const;
+    std::size_t InFlight() const { return slots_.size(); }
+
+    // Starts fetching url into path (see FileTransfer; resume continues a partial file). Every report
+    // goes to lines, which must outlive the transfer. False, with the reason in lines, when the
+    // transfer could not start.
+    bool Start(std::size_t id, const std::string& url, const std::string& path, bool resume,
+               HeldLines& lines);
+
+    // Runs the transfers until at least one has ended and returns those that did (none when nothing
+    // is in flight). progress is redrawn meanwhile, from filesDone and bytesDone of the finished
+    // files and what is arriving. A transfer that the server would not continue is restarted whole
+    // here and is not among them.
+    std::vector<Done> Wait(DownloadProgress& progress, std::size_t filesDone, std::int64_t bytesDone);
+
+  private:
+    struct Slot;
+    std::vector<Done> Collect();
+    void Remove(Slot& slot);
+
+    const Downloader& downloader_;
+    std::vector<std::unique_ptr<Slot>> slots_;
+    std::int64_t receivedByEnded_ = 0;
+    bool anyFailed_ = false;
+};
+
+}  // namespace zavr

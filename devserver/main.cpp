@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "export.h"
 #include "release.h"
 #include "routes.h"
 
@@ -11,7 +12,9 @@ namespace {
 int Usage() {
     std::fprintf(stderr,
                  "usage: zavr-devserver [--port N] RELEASE-ROOT\n"
-                 "Serves RELEASE-ROOT on http://127.0.0.1:N/ (default port 18642; 0 picks a free one).\n");
+                 "       zavr-devserver --export OUT RELEASE-ROOT\n"
+                 "Serves RELEASE-ROOT on http://127.0.0.1:N/ (default port 18642; 0 picks a free one), or\n"
+                 "writes it into OUT as static files and nginx locations for a web server to serve.\n");
     return 2;
 }
 
@@ -20,6 +23,7 @@ int Usage() {
 int main(int argc, char** argv) {
     int port = 18642;
     std::string root;
+    std::string exportTo;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--port" && i + 1 < argc) {
@@ -28,6 +32,8 @@ int main(int argc, char** argv) {
             } catch (const std::exception&) {
                 return Usage();
             }
+        } else if (arg == "--export" && i + 1 < argc) {
+            exportTo = argv[++i];
         } else if (root.empty() && arg.rfind("--", 0) != 0) {
             root = arg;
         } else {
@@ -41,6 +47,17 @@ int main(int argc, char** argv) {
     }
 
     zavr::devserver::Release release(root);
+    if (!exportTo.empty()) {
+        try {
+            const std::size_t files = zavr::devserver::ExportRelease(release, exportTo);
+            std::printf("Exported %s to %s: %zu files, with zavr-locations.conf for nginx.\n", root.c_str(),
+                        exportTo.c_str(), files);
+            return 0;
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "zavr-devserver: the export failed: %s\n", error.what());
+            return 1;
+        }
+    }
     httplib::Server server;
     zavr::devserver::MountRelease(server, release);
     return zavr::devserver::ServeUntilStopped(server, root, port);

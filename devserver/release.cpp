@@ -36,6 +36,10 @@ json ReadDocument(const fs::path& path) {
     }
 }
 
+std::int64_t Kilobytes(std::uintmax_t bytes) {
+    return static_cast<std::int64_t>((bytes + 1023) / 1024);
+}
+
 }  // namespace
 
 bool SafeRequestPath(const std::string& path) {
@@ -61,18 +65,61 @@ std::vector<Release::Product> Release::ProductsOfRow(const std::string& row) con
     return products;
 }
 
-std::optional<Release::Product> Release::FindProduct(std::int32_t id) const {
-    const fs::path products = fs::path(root_) / "products";
-    if (!fs::is_directory(products)) return std::nullopt;
+std::vector<std::string> Release::Rows() const {
     std::vector<std::string> rows;
+    const fs::path products = fs::path(root_) / "products";
+    if (!fs::is_directory(products)) return rows;
     for (const auto& entry : fs::recursive_directory_iterator(products))
         if (fs::is_regular_file(entry.path()) && entry.path().extension() == ".json")
             rows.push_back(fs::relative(entry.path(), products).replace_extension().generic_string());
     std::sort(rows.begin(), rows.end());
-    for (const std::string& row : rows)
+    return rows;
+}
+
+std::optional<Release::Product> Release::FindProduct(std::int32_t id) const {
+    for (const std::string& row : Rows())
         for (const Product& product : ProductsOfRow(row))
             if (product.id == id) return product;
     return std::nullopt;
+}
+
+std::vector<PublishedProduct> Release::Products() const {
+    std::vector<PublishedProduct> products;
+    for (const std::string& row : Rows()) {
+        for (const json& product : ReadDocument(fs::path(root_) / "products" / (row + ".json"))) {
+            if (!product.is_object()) continue;
+            const auto number = [&product](const char* key) -> std::optional<std::int32_t> {
+                const auto found = product.find(key);
+                if (found == product.end() || !found->is_number_integer()) return std::nullopt;
+                return found->get<std::int32_t>();
+            };
+            const auto id = number("ProductID");
+            const auto version = number("ProdVersion");
+            if (!id || !version) continue;
+            products.push_back({row, *id, *version, number("MinVersion").value_or(0)});
+        }
+    }
+    return products;
+}
+
+std::string Release::TotalsReply(const std::vector<ReleaseFile>& files) {
+    std::int64_t kilobytes = 0;
+    for (const ReleaseFile& file : files) kilobytes += Kilobytes(file.bytes);
+    return json::array({{{"TotalFiles", files.size()}, {"TotalFileSize", kilobytes}}}).dump();
+}
+
+std::string Release::FileListReply(const std::vector<ReleaseFile>& files) {
+    json list = json::array();
+    for (const ReleaseFile& file : files) {
+        const std::size_t slash = file.path.rfind('\\');
+        const std::string digest = Digest(file.diskPath);
+        if (digest.empty()) throw std::runtime_error("cannot read " + file.diskPath);
+        list.push_back({{"Folder", slash == std::string::npos ? "" : file.path.substr(0, slash)},
+                        {"FilePath", file.path},
+                        {"FileSize", Kilobytes(file.bytes)},
+                        {"MD5Hash", digest}});
+    }
+    return list.dump();
 }
 
 std::vector<std::pair<std::int32_t, std::string>> Release::Versions(std::int32_t id, std::int32_t from,

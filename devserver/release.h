@@ -23,6 +23,14 @@ struct ReleaseFile {
     std::uintmax_t bytes = 0;
 };
 
+// A product as a document of the tree describes it.
+struct PublishedProduct {
+    std::string row;  // "XSE/KA2/1"
+    std::int32_t id = 0;
+    std::int32_t version = 0;     // ProdVersion
+    std::int32_t minVersion = 0;  // MinVersion; 0 when the document gives none
+};
+
 class Release {
   public:
     explicit Release(std::string root) : root_(std::move(root)) {}
@@ -41,12 +49,22 @@ class Release {
     // file cannot be read.
     std::string Digest(const std::string& diskPath);
 
+    // Every product of every document, rows in ascending order. Throws std::runtime_error for an
+    // unreadable document.
+    std::vector<PublishedProduct> Products() const;
+
+    // The replies to "totals" and "filelist" for an update of these files. FileListReply throws
+    // std::runtime_error when a file cannot be read.
+    static std::string TotalsReply(const std::vector<ReleaseFile>& files);
+    std::string FileListReply(const std::vector<ReleaseFile>& files);
+
   private:
     struct Product {
         std::int32_t id;
         std::int32_t version;
     };
     std::vector<Product> ProductsOfRow(const std::string& row) const;
+    std::vector<std::string> Rows() const;
     std::optional<Product> FindProduct(std::int32_t id) const;
     // Version folders of a product from above `from` to `to`, ascending.
     std::vector<std::pair<std::int32_t, std::string>> Versions(std::int32_t id, std::int32_t from,

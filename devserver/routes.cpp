@@ -5,13 +5,10 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <optional>
 
 namespace zavr::devserver {
 namespace {
-
-using nlohmann::json;
 
 constexpr const char* kAnyHost = "(?:https?://[^/]+)?";
 
@@ -46,10 +43,6 @@ std::optional<std::vector<ReleaseFile>> RequestedUpdate(const Release& release,
     auto files = release.FilesFor(*product, *version);
     if (!files) Error(response, 404, "no product " + std::to_string(*product));
     return files;
-}
-
-std::int64_t Kilobytes(std::uintmax_t bytes) {
-    return static_cast<std::int64_t>((bytes + 1023) / 1024);
 }
 
 // Streams a file from disk without holding it in memory.
@@ -111,35 +104,22 @@ void MountRelease(httplib::Server& server, Release& release) {
             return Error(response, 404, "no such product document");
         SendFile(response, path.string(), "application/json");
     });
-    server.Get(std::string(kAnyHost) + "/totals", [&release](const httplib::Request& request,
-                                                             httplib::Response& response) {
-        Guarded(response, [&] {
-            const auto files = RequestedUpdate(release, request, response);
-            if (!files) return;
-            std::int64_t kilobytes = 0;
-            for (const ReleaseFile& file : *files) kilobytes += Kilobytes(file.bytes);
-            const json totals = json::array({{{"TotalFiles", files->size()}, {"TotalFileSize", kilobytes}}});
-            response.set_content(totals.dump(), "application/json");
-        });
-    });
-    server.Get(std::string(kAnyHost) + "/filelist", [&release](const httplib::Request& request,
-                                                               httplib::Response& response) {
-        Guarded(response, [&] {
-            const auto files = RequestedUpdate(release, request, response);
-            if (!files) return;
-            json list = json::array();
-            for (const ReleaseFile& file : *files) {
-                const std::size_t slash = file.path.rfind('\\');
-                const std::string digest = release.Digest(file.diskPath);
-                if (digest.empty()) return Error(response, 500, "cannot read " + file.diskPath);
-                list.push_back({{"Folder", slash == std::string::npos ? "" : file.path.substr(0, slash)},
-                                {"FilePath", file.path},
-                                {"FileSize", Kilobytes(file.bytes)},
-                                {"MD5Hash", digest}});
-            }
-            response.set_content(list.dump(), "application/json");
-        });
-    });
+    server.Get(std::string(kAnyHost) + "/totals",
+               [&release](const httplib::Request& request, httplib::Response& response) {
+                   Guarded(response, [&] {
+                       const auto files = RequestedUpdate(release, request, response);
+                       if (!files) return;
+                       response.set_content(Release::TotalsReply(*files), "application/json");
+                   });
+               });
+    server.Get(std::string(kAnyHost) + "/filelist",
+               [&release](const httplib::Request& request, httplib::Response& response) {
+                   Guarded(response, [&] {
+                       const auto files = RequestedUpdate(release, request, response);
+                       if (!files) return;
+                       response.set_content(release.FileListReply(*files), "application/json");
+                   });
+               });
     server.Get(std::string(kAnyHost) + "/files/([^/]+/[^/]+/[^/]+)/(.+)",
                [&release](const httplib::Request& request, httplib::Response& response) {
                    Guarded(response, [&] {

@@ -343,6 +343,34 @@ TEST_F(HostileReplyTest, ADownloadStopsWhileTheDiskKeepsItsReserve) {
     }
 }
 
+TEST_F(HostileReplyTest, APartialFileTheServerDoesNotContinueIsFetchedWhole) {
+    const std::string whole = "the whole file, from its first byte";
+    const struct {
+        const char* name;
+        std::vector<std::string> answers;  // one per request, in order
+    } cases[] = {
+        {"Range ignored", {RawServer::Response(200, whole)}},
+        {"206 from elsewhere",
+         {RawServer::Response(206, whole.substr(0, 9), "Content-Range: bytes 0-8/35\r\n"),
+          RawServer::Response(200, whole)}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::atomic<std::size_t> requests{0};
+        RawServer raw([&](int& fd, const std::string&) {
+            const std::size_t i = requests++;
+            RawServer::Send(fd, c.answers[std::min(i, c.answers.size() - 1)]);
+        });
+        test::ScopedEnv proxy("http_proxy", raw.ProxyAddress());
+        test::ScopedEnv noProxy("no_proxy", std::nullopt);
+        test::WriteFile(target + ".zavr-part", "the whole");
+        Captured([&] { EXPECT_TRUE(Downloader(Short()).DownloadFile("http://updates.example/f", target)); });
+        EXPECT_EQ(ReadFile(target), whole);
+        EXPECT_FALSE(boost::filesystem::exists(target + ".zavr-part"));
+        EXPECT_EQ(requests, c.answers.size());
+    }
+}
+
 TEST(WriteCallbacksTest, ANullTargetEndsTheTransfer) {
     char data[] = "abc";
     EXPECT_EQ(WriteToString(data, 1, 3, nullptr), 0u);

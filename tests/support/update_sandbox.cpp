@@ -72,7 +72,7 @@ ProcessResult UpdateSandbox::Run(const std::map<std::string, std::string>& overr
                                  const ProcessLimits& limits) {
     std::map<std::string, std::string> env = Environment();
     for (const auto& [name, value] : overrides) env[name] = value;
-    return RunProcess(ZAVR_UPDATER_EXE, {}, env, limits);
+    return RunProcess(program, {}, env, limits);
 }
 
 nlohmann::json UpdateSandbox::Registry() const {

@@ -47,6 +47,8 @@ class UpdateSandbox {
     // The environment of a run: APPDATA, ZAVR_REGISTRY and http_proxy.
     std::map<std::string, std::string> Environment();
     const std::string& Root() const { return dir_.Path(); }
+    // The release tree the server serves (see devserver/release.h).
+    const std::string& ReleaseRoot() const { return releaseRoot_; }
     nlohmann::json Registry() const;
     std::string RegistryValue(const std::string& root, const std::string& key, const std::string& name) const;
     std::string LogText() const;
@@ -56,11 +58,12 @@ class UpdateSandbox {
     // Whether an entry of the last run begins with start.
     bool LastRunLogHasStart(const std::string& start) const;
 
-    std::string dataFolder;     // the updater's data folder, ending in "/"
-    std::string simFolder;      // the simulator's folder, ending in "/"
-    std::string productFolder;  // simFolder + "ZAVR KA2/"
-    std::string tempFolder;     // dataFolder + "KA2 Orvane/XSE/"
-    std::string backupFolder;   // tempFolder + "Backup/KA2/XSE/"
+    std::string dataFolder;                  // the updater's data folder, ending in "/"
+    std::string simFolder;                   // the simulator's folder, ending in "/"
+    std::string productFolder;               // simFolder + "ZAVR KA2/"
+    std::string tempFolder;                  // dataFolder + "KA2 Orvane/XSE/"
+    std::string backupFolder;                // tempFolder + "Backup/KA2/XSE/"
+    std::string program = ZAVR_UPDATER_EXE;  // what Run starts
 
   private:
     std::string releaseRoot_;

@@ -1,0 +1,97 @@
+#include "export.h"
+
+#include <boost/filesystem.hpp>
+#include <fstream>
+#include <set>
+#include <stdexcept>
+
+namespace fs = boost::filesystem;
+
+namespace zavr::devserver {
+namespace {
+
+void WriteText(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream file(path.string(), std::ios::binary | std::ios::trunc);
+    file << text;
+    file.close();
+    if (!file) throw std::runtime_error("I could not write " + path.string() + ".");
+}
+
+void CopyReplacing(const fs::path& from, const fs::path& to) {
+    fs::create_directories(to.parent_path());
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+}
+
+// nginx reads a quoted string with \ as its escape.
+std::string Quoted(const std::string& text) {
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+}  // namespace
+
+std::string NginxLocations(const std::string& root) {
+    // The queries' values become file names: anything but a whole number is refused before that.
+    const char* kQuery = R"(
+    if ($arg_product !~ "^-?[0-9]{1,10}$") { return 400; }
+    if ($arg_version !~ "^-?[0-9]{1,10}$") { return 400; }
+    default_type application/json;
+)";
+    return "# Written by zavr-devserver --export. Include it in the server block that answers the\n"
+           "# update server's address.\n"
+           "root " +
+           Quoted(root) + ";\n" + "location = /totals {" + kQuery +
+           "    try_files /totals/$arg_product/$arg_version.json =404;\n}\n" + "location = /filelist {" +
+           kQuery +
+           "    try_files /filelist/$arg_product/$arg_version.json =404;\n}\n"
+           "location /products/ {\n    default_type application/json;\n}\n"
+           "location /files/ {\n    types { }\n    default_type application/octet-stream;\n}\n"
+           "location / {\n    return 404;\n}\n";
+}
+
+std::size_t ExportRelease(Release& release, const std::string& out) {
+    const fs::path root = fs::absolute(out);
+    std::size_t written = 0;
+    std::set<std::string> rowsDone;
+    std::set<std::pair<std::string, std::string>> filesDone;  // (row, path): the row's first product wins
+    for (const PublishedProduct& product : release.Products()) {
+        if (rowsDone.insert(product.row).second) {
+            CopyReplacing(fs::path(release.Root()) / "products" / (product.row + ".json"),
+                          root / "products" / (product.row + ".json"));
+            ++written;
+        }
+        const auto current = release.FilesFor(product.id, std::numeric_limits<std::int32_t>::min());
+        for (const ReleaseFile& file : current.value_or(std::vector<ReleaseFile>())) {
+            if (!filesDone.insert({product.row, file.path}).second) continue;
+            std::string relative = file.path;
+            for (char& c : relative)
+                if (c == '\\') c = '/';
+            CopyReplacing(file.diskPath, root / "files" / product.row / relative);
+            ++written;
+        }
+        const std::int64_t versions = std::int64_t{product.version} - product.minVersion;
+        if (versions > kMaxExportedVersions)
+            throw std::runtime_error("Product " + std::to_string(product.id) + " spans " +
+                                     std::to_string(versions) + " versions from its MinVersion to its " +
+                                     "ProdVersion; I write replies for at most " +
+                                     std::to_string(kMaxExportedVersions) + ".");
+        for (std::int64_t v = product.minVersion; v < product.version; ++v) {
+            const auto version = static_cast<std::int32_t>(v);
+            const std::vector<ReleaseFile> files =
+                release.FilesFor(product.id, version).value_or(std::vector<ReleaseFile>());
+            const std::string name = std::to_string(version) + ".json";
+            WriteText(root / "totals" / std::to_string(product.id) / name, Release::TotalsReply(files));
+            WriteText(root / "filelist" / std::to_string(product.id) / name, release.FileListReply(files));
+            written += 2;
+        }
+    }
+    WriteText(root / "zavr-locations.conf", NginxLocations(root.string()));
+    return written + 1;
+}
+
+}  // namespace zavr::devserver

@@ -1,0 +1,29 @@
+// A release tree written out as static files, for an ordinary web server to serve:
+//
+//   <out>/products/<sim>/<aircraft>/<row>.json     the product documents
+//   <out>/files/<sim>/<aircraft>/<row>/<path>      the current copy of every file of the row
+//   <out>/totals/<ProductID>/<v>.json               the totals reply for installed version v
+//   <out>/filelist/<ProductID>/<v>.json             the file-list reply for installed version v
+//   <out>/zavr-locations.conf                       nginx locations that answer the queries from them
+//
+// for every v from the product's MinVersion up to below its ProdVersion.
+#pragma once
+
+#include <string>
+
+#include "release.h"
+
+namespace zavr::devserver {
+
+// The most installed versions one product may have replies written for.
+constexpr std::int64_t kMaxExportedVersions = 100000;
+
+// Writes the tree (see above) into out, created if missing; files already there are replaced.
+// Returns the number of files written. Throws std::runtime_error with a sentence when the release
+// cannot be read, a product spans more than kMaxExportedVersions versions, or out cannot be written.
+std::size_t ExportRelease(Release& release, const std::string& out);
+
+// The nginx locations (for a server block's include) that serve the tree at root.
+std::string NginxLocations(const std::string& root);
+
+}  // namespace zavr::devserver

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that one kind of work needs, if any is missing:
 #   scripts/install-deps.sh           the native build, the tests, the demonstration and the benchmarks
+#   scripts/install-deps.sh network   nginx, for the HTTPS tests and the network benchmarks
 #   scripts/install-deps.sh fuzz      clang with libFuzzer, for scripts/fuzz.sh
 #   scripts/install-deps.sh windows   the MinGW cross compiler and Debian's source packages (deb-src
 #                                     entries derived from the machine's own), for the Windows program
@@ -16,8 +17,10 @@ native=(
   build-essential cmake ninja-build pkg-config
   libcurl4-openssl-dev nlohmann-json3-dev libboost-filesystem-dev libgtest-dev libcpp-httplib-dev
   libssl-dev zlib1g-dev libbrotli-dev # what cpp-httplib's pkg-config file asks for
+  openssl                             # makes the tests' certificate authority
   curl bc time                        # the benchmarks
 )
+network=(nginx) # the tests and benchmarks that serve an exported release as a web server would
 fuzz=(clang libclang-rt-14-dev)
 windows=(g++-mingw-w64-i686-posix dpkg-dev patch xz-utils)
 wine=(wine wine32:i386)
@@ -42,6 +45,7 @@ need_source() {
 set=${1:-native}
 case $set in
   native) ensure_packages "the native build and tests" "${native[@]}" ;;
+  network) ensure_packages "the HTTPS tests and network benchmarks" "${native[@]}" "${network[@]}" ;;
   fuzz) ensure_packages "fuzzing" "${native[@]}" "${fuzz[@]}" ;;
   windows)
     need_source "source packages (deb-src entries)" has_deb_src scripts/add-deb-src.sh
@@ -52,7 +56,7 @@ case $set in
     ensure_packages "the Wine scenarios" "${wine[@]}"
     ;;
   *)
-    echo "usage: scripts/install-deps.sh [native|fuzz|windows|wine]" >&2
+    echo "usage: scripts/install-deps.sh [native|network|fuzz|windows|wine]" >&2
     exit 2
     ;;
 esac

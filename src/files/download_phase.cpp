@@ -155,7 +155,10 @@ class DownloadRun {
         const std::size_t i = transfer.id;
         Entry& entry = entries_[i];
         if (!transfer.ok) return Fail(i, "Aborting file download; see error above.");
-        if (!downloader_.FileDigestMatches(entry.tempFile, files_[i].MD5Hash, entry.lines)) {
+        // The digest was taken from the bytes as they were written.
+        if (transfer.digest != files_[i].MD5Hash) {
+            entry.lines.Log(0,
+                            "Server told me " + files_[i].MD5Hash + " but I calculated " + transfer.digest);
             if (!transfer.resumed || entry.fetchedWhole)
                 return Fail(i, "Aborting file download, a downloaded file has failed integrity-check.");
             entry.fetchedWhole = true;

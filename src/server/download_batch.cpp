@@ -58,7 +58,7 @@ std::vector<DownloadBatch::Done> DownloadBatch::Wait(DownloadProgress& progress,
             for (const auto& slot : slots_) {
                 Remove(*slot);
                 slot->transfer->Finish(CURLE_OUT_OF_MEMORY);
-                done.push_back({slot->id, false, false});
+                done.push_back({slot->id, false, false, std::string()});
             }
             slots_.clear();
             anyFailed_ = true;
@@ -92,11 +92,13 @@ std::vector<DownloadBatch::Done> DownloadBatch::Collect() {
             const std::string url = slot->transfer->Url();
             const std::string path = slot->transfer->Path();
             slot->transfer.reset();
-            if (!Start(slot->id, url, path, false, *slot->lines)) done.push_back({slot->id, false, false});
+            if (!Start(slot->id, url, path, false, *slot->lines))
+                done.push_back({slot->id, false, false, std::string()});
             continue;
         }
         if (end == TransferEnd::Failed) anyFailed_ = true;
-        done.push_back({slot->id, end == TransferEnd::Succeeded, slot->transfer->Resumed()});
+        done.push_back(
+            {slot->id, end == TransferEnd::Succeeded, slot->transfer->Resumed(), slot->transfer->Digest()});
     }
     return done;
 }

@@ -20,8 +20,9 @@ class DownloadBatch {
   public:
     struct Done {
         std::size_t id;
-        bool ok;       // the target holds the whole body; its digest is still to be checked
-        bool resumed;  // part of it came from an earlier, interrupted transfer
+        bool ok;             // the target holds the whole body; its digest is still to be checked
+        bool resumed;        // part of it came from an earlier, interrupted transfer
+        std::string digest;  // MD5 digest text of what the target holds, when ok
     };
 
     explicit DownloadBatch(const Downloader& downloader);

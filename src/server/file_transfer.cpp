@@ -1,5 +1,6 @@
 #include "server/file_transfer.h"
 
+#include <algorithm>
 #include <boost/filesystem.hpp>
 #include <cerrno>
 #include <cstring>
@@ -135,6 +136,23 @@ void FileTransfer::Decide() {
         body_ = Body::StartOver;
     }
     resumed_ = body_ == Body::Append || body_ == Body::Complete;
+    if (resumed_ && !HashPartial()) prefixUnreadable_ = true;
+}
+
+// Feeds what the partial file holds already into the digest.
+bool FileTransfer::HashPartial() {
+    CFile file(std::fopen(partial_.c_str(), "rb"));
+    if (!file) return false;
+    static constexpr std::size_t kChunk = 1 << 20;
+    const std::unique_ptr<unsigned char[]> chunk(new unsigned char[kChunk]);
+    std::uint64_t total = 0;
+    for (std::size_t got;
+         total < resumeFrom_ && (got = std::fread(chunk.get(), 1, kChunk, file.get())) > 0;) {
+        const std::size_t used = static_cast<std::size_t>(std::min<std::uint64_t>(got, resumeFrom_ - total));
+        digest_.Update(chunk.get(), static_cast<std::uint32_t>(used));
+        total += used;
+    }
+    return total == resumeFrom_;
 }
 
 bool FileTransfer::KeepsReserve(std::uint64_t bytes) {
@@ -169,6 +187,8 @@ std::size_t FileTransfer::Write(char* data, std::size_t size, std::size_t count,
     if (!transfer.KeepsReserve(bytes)) return 0;
     const std::size_t written = WriteToFile(data, size, count, transfer.file_.get());
     if (written != bytes) transfer.writeFailed_ = true;
+    transfer.digest_.Update(reinterpret_cast<const unsigned char*>(data),
+                            static_cast<std::uint32_t>(written));
     return written;
 }
 
@@ -200,6 +220,11 @@ TransferEnd FileTransfer::Finish(CURLcode code) {
         }
         return TransferEnd::Failed;
     }
+    if (prefixUnreadable_) {
+        lines_.Log(2, "Error in file download - I was unable to download " + path_);
+        lines_.Log(2, "I could not read back " + partial_ + " to continue it.");
+        return TransferEnd::Failed;
+    }
     if (body_ == Body::Discard) {
         long status = 0;
         curl_easy_getinfo(handle_.get(), CURLINFO_RESPONSE_CODE, &status);
@@ -217,6 +242,8 @@ TransferEnd FileTransfer::Finish(CURLcode code) {
         lines_.Log(2, "I could not rename " + partial_ + " to " + path_ + ": " + error.message() + ".");
         return TransferEnd::Failed;
     }
+    digest_.Finalize();
+    digestText_ = digest_.HexDigest();
     lines_.Log(0, "OK: " + url_ + " downloaded to " + path_);
     return TransferEnd::Succeeded;
 }

@@ -12,6 +12,7 @@
 #include "log/held_lines.h"
 #include "platform/c_file.h"
 #include "server/downloader.h"
+#include "server/md5.h"
 #include "server/progress.h"
 
 namespace zavr {
@@ -43,6 +44,9 @@ class FileTransfer {
     const std::string& Url() const { return url_; }
     const std::string& Path() const { return path_; }
     bool Resumed() const { return resumed_; }
+    // The MD5 digest text of the whole file, computed as it was written; empty unless Finish
+    // succeeded.
+    const std::string& Digest() const { return digestText_; }
     std::int64_t Received() const { return progress_.Received(); }
 
     // Closes the partial file and gives it the target's name when the whole body is in it; otherwise
@@ -54,6 +58,7 @@ class FileTransfer {
     static std::size_t Write(char* data, std::size_t size, std::size_t count, void* self);
     static std::size_t Header(char* data, std::size_t size, std::size_t count, void* self);
     void Decide();
+    bool HashPartial();
     bool KeepsReserve(std::uint64_t bytes);
 
     std::string url_;
@@ -74,6 +79,10 @@ class FileTransfer {
     Body body_ = Body::Undecided;
     bool resumed_ = false;
     bool writeFailed_ = false;
+    // Fed with every byte of the file as it is written, so that it needs no second reading.
+    Md5Digest digest_;
+    bool prefixUnreadable_ = false;
+    std::string digestText_;
     std::uint64_t sinceSpaceCheck_ = 0;
     bool spaceChecked_ = false;
     bool reserveReached_ = false;

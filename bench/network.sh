@@ -1,0 +1,197 @@
+#!/usr/bin/env bash
+# The updater on a network a user has, against curl doing the same transfers. A release is exported
+# with zavr-devserver --export and served by nginx on 127.0.0.1; a relay in front of it (the tests'
+# own) adds a fixed delay to every request, as a distant server would. Three figures:
+#   1. 500 files of 16 KiB at 25 ms: the updater's whole update against one curl fetching them one
+#      after another and against curl --parallel --parallel-max N (N the build's ZAVR_PARALLEL_TRANSFERS),
+#      all through the same relay. Rounds are interleaved; medians and ratios are printed.
+#   2. One file of 1 GiB over HTTPS with HTTP/2: the updater until the file is fetched and verified,
+#      and its whole update (which then copies the file into place and checks the copy), against curl
+#      fetching it plus md5sum.
+#   3. A 256 MiB download killed at about half and run again: the bytes that the second run fetched,
+#      from nginx's access log, as a share of the file.
+# Usage: bench/network.sh [rounds]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$(pwd)
+rounds=${1:-3}
+
+scripts/install-deps.sh
+scripts/install-deps.sh network
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build --target zavr-updater zavr-updater-tls-test zavr-devserver zavr-test-relay zavr_test_ca >/dev/null
+parallel=$(sed -n 's/^#define ZAVR_PARALLEL_TRANSFERS //p' build/generated/build_config.h)
+nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
+
+work=$(mktemp -d "${ZAVR_BENCH_DIR:-${TMPDIR:-/tmp}}/zavr-network.XXXXXX")
+pids=()
+trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; rm -rf "$work"' EXIT
+uninstall='SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{ED28645E-F9BC-451F-AB11-81DA5FE29A0F}'
+
+now() { date +%s.%N; }
+median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
+
+# make_case NAME COUNT BYTES: a release of COUNT new files of BYTES each, exported for nginx.
+make_case() {
+  local name=$1 count=$2 bytes=$3 dir=$work/$1
+  mkdir -p "$dir/release/products/XSE/KA2" "$dir/release/releases/1001/200/ZAVR KA2/data" "$dir/sim/ZAVR KA2"
+  cat >"$dir/release/products/XSE/KA2/1.json" <<JSON
+[{"ProductID": 1001, "ProdName": "Bench", "Simulator": "XSE", "ProdVersion": 200, "MinVersion": 100,
+  "PVDec": "2.0.0", "ZAVRFolderValue": "ZAVR KA2", "RegistryKey": "Software\\\\Bench\\\\$name"}]
+JSON
+  head -c $((count * bytes)) /dev/urandom |
+    split -b "$bytes" -d -a 5 --additional-suffix=.bin - "$dir/release/releases/1001/200/ZAVR KA2/data/f"
+  build/zavr-devserver --export "$dir/export" "$dir/release" >/dev/null
+  (cd "$dir/export/files/XSE/KA2/1" && find . -type f | sort | sed 's|^\./||') >"$dir/paths"
+}
+
+# start_nginx NAME tls|plain [LIMIT-RATE]: serves the case's export; sets port.
+start_nginx() {
+  local dir=$work/$1 listen extra=""
+  for _ in 1 2 3 4 5; do
+    port=$((20000 + RANDOM % 20000))
+    listen="listen 127.0.0.1:$port"
+    if [ "$2" = tls ]; then
+      listen+=" ssl http2; ssl_certificate $work/server.pem; ssl_certificate_key $work/server.key"
+    fi
+    [ -n "${3:-}" ] && extra="limit_rate $3;"
+    mkdir -p "$dir/nginx"
+    cat >"$dir/nginx/nginx.conf" <<CONF
+daemon off; worker_processes 1; $([ "$(id -u)" = 0 ] && echo "user root;")
+pid $dir/nginx/pid; error_log $dir/nginx/error.log;
+events { worker_connections 1024; }
+http {
+  log_format zavr '\$request \$status \$body_bytes_sent \$connection \$server_protocol';
+  access_log $dir/nginx/access.log zavr;
+  client_body_temp_path $dir/nginx/b; proxy_temp_path $dir/nginx/p; fastcgi_temp_path $dir/nginx/f;
+  uwsgi_temp_path $dir/nginx/u; scgi_temp_path $dir/nginx/s;
+  server { $listen; $extra include $dir/export/zavr-locations.conf; }
+}
+CONF
+    "$nginx_bin" -p "$dir/nginx" -e "$dir/nginx/error.log" -c "$dir/nginx/nginx.conf" &
+    pids+=($!)
+    for _ in $(seq 50); do
+      curl -s -k -o /dev/null "http$([ "$2" = tls ] && echo s)://127.0.0.1:$port/" && return 0
+      sleep 0.1
+    done
+  done
+  echo "nginx did not start: $(cat "$dir/nginx/error.log")" >&2
+  exit 1
+}
+
+# start_relay UPSTREAM DELAY-MS: sets relay to the relay's proxy address.
+start_relay() {
+  local out=$work/relay.$1 ready=""
+  build/tests/zavr-test-relay "$1" "$2" >"$out" &
+  pids+=($!)
+  while [ -z "$ready" ]; do sleep 0.05; ready=$(head -n 1 "$out"); done
+  relay=${ready#Relaying }
+  relay=${relay%%/ *}
+}
+
+# The installed state before an update: version 1.0.0 recorded, a fresh data folder.
+reset_installed() {
+  local dir=$work/$1
+  rm -rf "$dir/appdata" "$dir/dl" "$dir/sim/ZAVR KA2"
+  mkdir -p "$dir/sim/ZAVR KA2"
+  printf '{"HKEY_LOCAL_MACHINE": {"%s": {"DisplayVersion": "1.0.0"}}, "HKEY_CURRENT_USER": {"Software\\\\Bench\\\\%s": {"AppPath": "%s"}}}\n' \
+    "$uninstall" "$1" "$dir/sim" >"$dir/registry.json"
+  sync
+}
+
+# run_updater NAME PROGRAM PROXY-VARIABLE [watch]: seconds of one whole update; with watch also the
+# seconds until its last file was downloaded and verified (the console's lines are flushed as they are
+# logged; reading them costs too much to watch a run of many files).
+run_updater() {
+  local dir=$work/$1 start line fetched
+  local run=(env APPDATA="$dir/appdata" ZAVR_REGISTRY="$dir/registry.json" "$3=$relay" "$2")
+  start=$(now)
+  if [ "${4:-}" = watch ]; then
+    while IFS= read -r line; do
+      [[ $line == *"downloaded, passed integrity check."* ]] && fetched=$(now)
+    done < <("${run[@]}" 2>/dev/null || true)
+  else
+    "${run[@]}" >/dev/null 2>&1 || true
+    fetched=$(now)
+  fi
+  echo "$(echo "$(now) - $start" | bc -l) $(echo "$fetched - $start" | bc -l)"
+  grep -q 'successfully updated: 1' "$dir/appdata/ZAVR/ZAVR Orvane/Updater/zavr_updater_log.txt" ||
+    { echo "the updater did not update the $1 case" >&2; exit 1; }
+}
+
+# run_curl NAME BASE [curl options...]: seconds of curl fetching every file of the case.
+run_curl() {
+  local name=$1 base=$2 dir=$work/$1 start
+  shift 2
+  rm -rf "$dir/dl"
+  while read -r path; do
+    printf 'url = "%s/files/XSE/KA2/1/%s"\noutput = "%s"\n' "$base" "${path// /%20}" "$dir/dl/$path"
+  done <"$dir/paths" >"$dir/curl.cfg"
+  start=$(now)
+  curl -s --fail --create-dirs --proxy "$relay" "$@" -K "$dir/curl.cfg" 2>/dev/null
+  echo "$(now) - $start" | bc -l
+}
+
+echo "Generating releases and certificates ..."
+openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj /CN=127.0.0.1 \
+  -keyout "$work/server.key" -out "$work/server.csr" 2>/dev/null
+echo "subjectAltName=IP:127.0.0.1" >"$work/server.ext"
+openssl x509 -req -in "$work/server.csr" -CA build/test-ca/ca.pem -CAkey build/test-ca/ca.key \
+  -CAcreateserial -days 2 -extfile "$work/server.ext" -out "$work/server.pem" 2>/dev/null
+make_case many 500 16384
+make_case big 1 1073741824
+make_case resume 1 268435456
+
+# 1. Many small files at 25 ms.
+start_nginx many plain
+start_relay "$port" 25
+declare -a u_many s_many p_many
+for ((round = 1; round <= rounds; round++)); do
+  reset_installed many; read -r t _ < <(run_updater many build/zavr-updater http_proxy); u_many+=("$t")
+  s_many+=("$(run_curl many http://127.0.0.1:18642)")
+  p_many+=("$(run_curl many http://127.0.0.1:18642 --parallel --parallel-max "$parallel")")
+  echo "many files: round $round of $rounds done"
+done
+
+# 2. One large file over HTTPS.
+start_nginx big tls
+start_relay "$port" 0
+declare -a u_big f_big c_big
+for ((round = 1; round <= rounds; round++)); do
+  reset_installed big; read -r t f < <(run_updater big build/zavr-updater-tls-test https_proxy watch)
+  u_big+=("$t"); f_big+=("$f")
+  start=$(now)
+  run_curl big https://127.0.0.1:18643 --cacert build/test-ca/ca.pem >/dev/null
+  md5sum "$work/big/dl/ZAVR KA2/data/f00000.bin" >/dev/null
+  c_big+=("$(echo "$(now) - $start" | bc -l)")
+  echo "large file: round $round of $rounds done"
+done
+
+# 3. A download killed at about half, then resumed. nginx sends at 64 MiB/s so that half can be caught.
+start_nginx resume tls 64m
+start_relay "$port" 0
+reset_installed resume
+partial="$work/resume/appdata/ZAVR/ZAVR Orvane/Updater/Bench/XSE/ZAVR KA2/data/f00000.bin.zavr-part"
+size=268435456
+env APPDATA="$work/resume/appdata" ZAVR_REGISTRY="$work/resume/registry.json" https_proxy="$relay" \
+  build/zavr-updater-tls-test >/dev/null 2>&1 &
+victim=$!
+while [ "$(stat -c %s "$partial" 2>/dev/null || echo 0)" -lt $((size / 2)) ]; do sleep 0.02; done
+kill -9 "$victim"
+wait "$victim" 2>/dev/null || true
+kept=$(stat -c %s "$partial")
+lines_before=$(wc -l <"$work/resume/nginx/access.log")
+run_updater resume build/zavr-updater-tls-test https_proxy >/dev/null
+second=$(tail -n +$((lines_before + 1)) "$work/resume/nginx/access.log" | awk '/f00000.bin/ {sum += $(NF-2)} END {print sum + 0}')
+
+echo
+echo "Machine: $(nproc) cores, $(free -g | awk '/Mem:/ {print $2}') GiB, $(uname -m), $(date -u +%Y-%m-%d); files in flight: $parallel"
+printf '%-46s %10s %10s %8s %8s\n' case "updater s" "curl s" ratio target
+u=$(median "${u_many[@]}") s=$(median "${s_many[@]}") p=$(median "${p_many[@]}")
+printf '%-46s %10.3f %10.3f %8.3f %8s\n' "500 x 16 KiB at 25 ms, curl one after another" "$u" "$s" "$(echo "$u / $s" | bc -l)" "-"
+printf '%-46s %10.3f %10.3f %8.3f %8s\n' "500 x 16 KiB at 25 ms, curl --parallel-max $parallel" "$u" "$p" "$(echo "$u / $p" | bc -l)" "<= 1.2"
+u=$(median "${u_big[@]}") f=$(median "${f_big[@]}") c=$(median "${c_big[@]}")
+printf '%-46s %10.3f %10.3f %8.3f %8s\n' "1 GiB over HTTPS, fetched and verified" "$f" "$c" "$(echo "$f / $c" | bc -l)" "<= 1.10"
+printf '%-46s %10.3f %10.3f %8.3f %8s\n' "  the same, with the install (copy, check)" "$u" "$c" "$(echo "$u / $c" | bc -l)" "-"
+printf '%-46s %s\n' "256 MiB killed at $((kept * 100 / size))%, then resumed" \
+  "second run fetched $second of $size bytes: $(echo "$second * 100 / $size" | bc)% (target <= 55%)"

@@ -13,15 +13,14 @@
 # Usage: bench/network.sh [rounds]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-repo=$(pwd)
 rounds=${1:-3}
+source scripts/lib/nginx.sh
 
 scripts/install-deps.sh
 scripts/install-deps.sh network
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build --target zavr-updater zavr-updater-tls-test zavr-devserver zavr-test-relay zavr_test_ca >/dev/null
 parallel=$(sed -n 's/^#define ZAVR_PARALLEL_TRANSFERS //p' build/generated/build_config.h)
-nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
 
 work=$(mktemp -d "${ZAVR_BENCH_DIR:-${TMPDIR:-/tmp}}/zavr-network.XXXXXX")
 pids=()
@@ -45,48 +44,14 @@ JSON
   (cd "$dir/export/files/XSE/KA2/1" && find . -type f | sort | sed 's|^\./||') >"$dir/paths"
 }
 
-# start_nginx NAME tls|plain [LIMIT-RATE]: serves the case's export; sets port.
-start_nginx() {
-  local dir=$work/$1 listen extra=""
-  for _ in 1 2 3 4 5; do
-    port=$((20000 + RANDOM % 20000))
-    listen="listen 127.0.0.1:$port"
-    if [ "$2" = tls ]; then
-      listen+=" ssl http2; ssl_certificate $work/server.pem; ssl_certificate_key $work/server.key"
-    fi
-    [ -n "${3:-}" ] && extra="limit_rate $3;"
-    mkdir -p "$dir/nginx"
-    cat >"$dir/nginx/nginx.conf" <<CONF
-daemon off; worker_processes 1; $([ "$(id -u)" = 0 ] && echo "user root;")
-pid $dir/nginx/pid; error_log $dir/nginx/error.log;
-events { worker_connections 1024; }
-http {
-  log_format zavr '\$request \$status \$body_bytes_sent \$connection \$server_protocol';
-  access_log $dir/nginx/access.log zavr;
-  client_body_temp_path $dir/nginx/b; proxy_temp_path $dir/nginx/p; fastcgi_temp_path $dir/nginx/f;
-  uwsgi_temp_path $dir/nginx/u; scgi_temp_path $dir/nginx/s;
-  server { $listen; $extra include $dir/export/zavr-locations.conf; }
-}
-CONF
-    "$nginx_bin" -p "$dir/nginx" -e "$dir/nginx/error.log" -c "$dir/nginx/nginx.conf" &
-    pids+=($!)
-    for _ in $(seq 50); do
-      curl -s -k -o /dev/null "http$([ "$2" = tls ] && echo s)://127.0.0.1:$port/" && return 0
-      sleep 0.1
-    done
-  done
-  echo "nginx did not start: $(cat "$dir/nginx/error.log")" >&2
-  exit 1
-}
-
-# start_relay UPSTREAM DELAY-MS: sets relay to the relay's proxy address.
-start_relay() {
-  local out=$work/relay.$1 ready=""
-  build/tests/zavr-test-relay "$1" "$2" >"$out" &
-  pids+=($!)
-  while [ -z "$ready" ]; do sleep 0.05; ready=$(head -n 1 "$out"); done
-  relay=${ready#Relaying }
-  relay=${relay%%/ *}
+# serve NAME tls|plain DELAY-MS [DIRECTIVES]: nginx for the case's export and a relay in front of it.
+serve() {
+  local dir=$work/$1 certificate="" key=""
+  [ "$2" = tls ] && certificate=$work/server.pem key=$work/server.key
+  start_nginx "$dir/nginx" "$dir/export" "$certificate" "$key" "${4:-}"
+  pids+=("$nginx_pid")
+  start_relay build/tests/zavr-test-relay "$nginx_port" "$3" "$dir/relay.out"
+  pids+=("$relay_pid")
 }
 
 # The installed state before an update: version 1.0.0 recorded, a fresh data folder.
@@ -133,18 +98,13 @@ run_curl() {
 }
 
 echo "Generating releases and certificates ..."
-openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj /CN=127.0.0.1 \
-  -keyout "$work/server.key" -out "$work/server.csr" 2>/dev/null
-echo "subjectAltName=IP:127.0.0.1" >"$work/server.ext"
-openssl x509 -req -in "$work/server.csr" -CA build/test-ca/ca.pem -CAkey build/test-ca/ca.key \
-  -CAcreateserial -days 2 -extfile "$work/server.ext" -out "$work/server.pem" 2>/dev/null
+server_certificate "$work" server build/test-ca/ca.pem build/test-ca/ca.key IP:127.0.0.1
 make_case many 500 16384
 make_case big 1 1073741824
 make_case resume 1 268435456
 
 # 1. Many small files at 25 ms.
-start_nginx many plain
-start_relay "$port" 25
+serve many plain 25
 declare -a u_many s_many p_many
 for ((round = 1; round <= rounds; round++)); do
   reset_installed many; read -r t _ < <(run_updater many build/zavr-updater http_proxy); u_many+=("$t")
@@ -154,8 +114,7 @@ for ((round = 1; round <= rounds; round++)); do
 done
 
 # 2. One large file over HTTPS.
-start_nginx big tls
-start_relay "$port" 0
+serve big tls 0
 declare -a u_big f_big c_big
 for ((round = 1; round <= rounds; round++)); do
   reset_installed big; read -r t f < <(run_updater big build/zavr-updater-tls-test https_proxy watch)
@@ -168,8 +127,7 @@ for ((round = 1; round <= rounds; round++)); do
 done
 
 # 3. A download killed at about half, then resumed. nginx sends at 64 MiB/s so that half can be caught.
-start_nginx resume tls 64m
-start_relay "$port" 0
+serve resume tls 0 "limit_rate 64m;"
 reset_installed resume
 partial="$work/resume/appdata/ZAVR/ZAVR Orvane/Updater/Bench/XSE/ZAVR KA2/data/f00000.bin.zavr-part"
 size=268435456

@@ -1,0 +1,67 @@
+# Shell helper for the benchmarks and the Wine scenarios: Debian's nginx serving a release exported by
+# `zavr-devserver --export`, as the tests' own fixture does.
+
+# start_nginx FOLDER EXPORT [CERTIFICATE KEY [DIRECTIVES]]: serves EXPORT on a free port of 127.0.0.1,
+# over HTTPS with HTTP/2 when a certificate is given, with its configuration and logs in FOLDER (one
+# line per request in FOLDER/access.log: request, status, body bytes, connection, protocol). DIRECTIVES
+# go into the server block. Sets nginx_port and nginx_pid; returns 1 when nginx does not start.
+start_nginx() {
+  local folder=$1 export=$2 certificate=${3:-} key=${4:-} directives=${5:-} listen scheme=http program
+  program=$(command -v nginx || echo /usr/sbin/nginx)
+  mkdir -p "$folder"
+  for _ in 1 2 3 4 5; do
+    nginx_port=$((20000 + RANDOM % 20000))
+    listen="listen 127.0.0.1:$nginx_port"
+    if [ -n "$certificate" ]; then
+      listen+=" ssl http2; ssl_certificate $certificate; ssl_certificate_key $key"
+      scheme=https
+    fi
+    cat >"$folder/nginx.conf" <<CONF
+daemon off; worker_processes 1; $([ "$(id -u)" = 0 ] && echo "user root;")
+pid $folder/nginx.pid; error_log $folder/error.log;
+events { worker_connections 1024; }
+http {
+  log_format zavr '\$request \$status \$body_bytes_sent \$connection \$server_protocol';
+  access_log $folder/access.log zavr;
+  client_body_temp_path $folder/b; proxy_temp_path $folder/p; fastcgi_temp_path $folder/f;
+  uwsgi_temp_path $folder/u; scgi_temp_path $folder/s;
+  server { $listen; $directives include $export/zavr-locations.conf; }
+}
+CONF
+    "$program" -p "$folder" -e "$folder/error.log" -c "$folder/nginx.conf" &
+    nginx_pid=$!
+    for _ in $(seq 50); do
+      kill -0 "$nginx_pid" 2>/dev/null || break # the port was taken: try another
+      curl -s -k -o /dev/null "$scheme://127.0.0.1:$nginx_port/" && return 0
+      sleep 0.1
+    done
+    kill "$nginx_pid" 2>/dev/null
+  done
+  echo "nginx did not start: $(cat "$folder/error.log")" >&2
+  return 1
+}
+
+# start_relay RELAY-PROGRAM UPSTREAM-PORT DELAY-MS OUTPUT-FILE: the tests' relay in front of the port;
+# sets relay (its proxy address) and relay_pid.
+start_relay() {
+  local ready=""
+  "$1" "$2" "$3" >"$4" &
+  relay_pid=$!
+  while [ -z "$ready" ]; do
+    kill -0 "$relay_pid" 2>/dev/null || { echo "the relay did not start" >&2; return 1; }
+    sleep 0.05
+    ready=$(head -n 1 "$4")
+  done
+  relay=${ready#Relaying }
+  relay=${relay%%/ *}
+}
+
+# server_certificate FOLDER NAME AUTHORITY-PEM AUTHORITY-KEY SUBJECT-ALT-NAME: FOLDER/NAME.pem and .key.
+server_certificate() {
+  local folder=$1 name=$2
+  openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj "/CN=$name" \
+    -keyout "$folder/$name.key" -out "$folder/$name.csr" 2>/dev/null
+  echo "subjectAltName=$5" >"$folder/$name.ext"
+  openssl x509 -req -in "$folder/$name.csr" -CA "$3" -CAkey "$4" -CAcreateserial -days 2 \
+    -extfile "$folder/$name.ext" -out "$folder/$name.pem" 2>/dev/null
+}

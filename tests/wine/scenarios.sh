@@ -2,15 +2,22 @@
 # End-to-end runs of the Windows program under Wine: the real executable, the real registry calls (seeded
 # and read back with Wine's own reg), APPDATA, backslash paths and libcurl's Windows transfers, against
 # a server on 127.0.0.1. Ends with the line "N passed, N failed".
-# Usage: tests/wine/scenarios.sh EXE DEVSERVER TEST-SERVER SAMPLE-RELEASE
+# Given the program built for HTTPS (its server https://127.0.0.1:18643/, trusting AUTHORITY-FOLDER/ca.pem),
+# the relay and that folder, it also updates from the exported samples served by nginx over HTTPS.
+# Usage: tests/wine/scenarios.sh EXE DEVSERVER TEST-SERVER SAMPLE-RELEASE [TLS-EXE RELAY AUTHORITY-FOLDER]
 set -uo pipefail
-exe=$1 devserver=$2 testserver=$3 samples=$4
+exe=$1 devserver=$2 testserver=$3 samples=$4 tls_exe=${5:-} relay_program=${6:-} authority=${7:-}
+source "$(dirname "$0")/../../scripts/lib/nginx.sh"
 
 work=$(mktemp -d)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEARCH=win32
 server_pid=""
+nginx_pid=""
+relay_pid=""
 cleanup() {
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
+  [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null
+  [ -n "$relay_pid" ] && kill "$relay_pid" 2>/dev/null
   wineserver -k 2>/dev/null
   rm -rf "$work"
 }
@@ -72,10 +79,14 @@ run() {
   cat <&3 >"$work/server.log" &
   http_proxy=http://127.0.0.1:$port wine "$exe" >"$work/console.raw" 2>/dev/null
   status=$?
+  finish_run
   kill "$server_pid" 2>/dev/null
   wait "$server_pid" 2>/dev/null
   server_pid=""
   exec 3<&-
+}
+# What every run leaves for the checks: the console and the last run's log entries.
+finish_run() {
   tr -d '\r' <"$work/console.raw" >"$work/console.txt"
   # The last run's entries of the log, without time stamps.
   tr -d '\r' <"$data/zavr_updater_log.txt" | cut -c21- |
@@ -243,6 +254,38 @@ check "exit status 0" [ "$status" -eq 0 ]
 check "refused" logged_start "[ZAVR 2] Update terminated abnormally for KA2\\x0a2026/12/09 08:00:00 [ZAVR 1] Great, forged!\\x1b[31m for XSE: "
 check "no forged line" no_line_starts "[ZAVR 1] Great, forged!"
 check "nothing steers the console" [ -z "$(grep -l $'\x1b' "$work/console.txt")" ]
+
+if [ -n "$tls_exe" ]; then
+  "$devserver" --export "$work/export" "$samples" >/dev/null
+  # run_https SUBJECT-ALT-NAME: nginx over HTTPS with a certificate for that name, the program through
+  # the relay (its https_proxy).
+  run_https() {
+    server_certificate "$work" server "$authority/ca.pem" "$authority/ca.key" "$1"
+    start_nginx "$work/nginx" "$work/export" "$work/server.pem" "$work/server.key" || return 1
+    start_relay "$relay_program" "$nginx_port" 0 "$work/relay.out" || return 1
+    https_proxy=$relay wine "$tls_exe" >"$work/console.raw" 2>/dev/null
+    status=$?
+    kill "$relay_pid" "$nginx_pid" 2>/dev/null
+    wait "$relay_pid" "$nginx_pid" 2>/dev/null
+    relay_pid="" nginx_pid=""
+    finish_run
+  }
+
+  scenario="over HTTPS from nginx (Schannel)"
+  reset
+  run_https IP:127.0.0.1
+  check "exit status 0" [ "$status" -eq 0 ]
+  check "updated" logged "[ZAVR 1] Installed products successfully updated: 1"
+  check "aircraft.cfg replaced" same_file "$sim/ZAVR KA2/aircraft.cfg" "$samples/releases/1001/123/ZAVR KA2/aircraft.cfg"
+  check "version recorded" [ "$(reg_value "$uninstall" DisplayVersion)" = "1.2.3" ]
+
+  scenario="a certificate for another host"
+  reset
+  run_https DNS:other.example
+  check "exit status 2" [ "$status" -eq 2 ]
+  check "refused with the library's reason" grep -qi "certificate\|SSL\|schannel" "$work/run.log"
+  check "installed file unchanged" same_file "$sim/ZAVR KA2/aircraft.cfg" "$samples/releases/1001/110/ZAVR KA2/aircraft.cfg"
+fi
 
 echo "Wine scenarios took $(($(date +%s) - start)) s"
 echo "$passed passed, $failed failed"

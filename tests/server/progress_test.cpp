@@ -65,6 +65,23 @@ TEST(ProgressTest, ATerminalGetsOneLineRedrawnInPlaceAtMostTenTimesASecond) {
     EXPECT_NE(shown.find(" left"), std::string::npos);
 }
 
+TEST(ProgressTest, TheWholeDownloadIsOneLineThatLogLinesCanClear) {
+    TerminalOnStderr terminal;
+    DownloadProgress progress(10, 10 << 20, true);
+    progress.Update(3, 3 << 20, 3 << 20);
+    const std::string first = terminal.Drain();
+    EXPECT_EQ(first.rfind("\rDownloading: 3 of 10 files  3.0 MiB of 10.0 MiB  ", 0), 0u) << first;
+    EXPECT_NE(first.find(" left"), std::string::npos) << first;
+    progress.Erase();
+    const std::string erased = terminal.Drain();
+    EXPECT_EQ(erased, "\r" + std::string(first.size() - 1, ' ') + "\r") << "blank, and back to its start";
+    progress.Update(10, 10 << 20, 10 << 20);
+    progress.Finish();
+    const std::string last = terminal.Drain();
+    EXPECT_NE(last.find("Downloading: 10 of 10 files  10.0 MiB of 10.0 MiB  "), std::string::npos) << last;
+    EXPECT_EQ(last.find("\r\n"), last.size() - 2) << "the last state stays, on a line of its own";
+}
+
 TEST(ProgressTest, HumanBytes) {
     EXPECT_EQ(HumanBytes(0), "0 B");
     EXPECT_EQ(HumanBytes(1023), "1023 B");

@@ -25,21 +25,13 @@ parallel=$(sed -n 's/^#define ZAVR_PARALLEL_TRANSFERS //p' build/generated/build
 work=$(mktemp -d "${ZAVR_BENCH_DIR:-${TMPDIR:-/tmp}}/zavr-network.XXXXXX")
 pids=()
 trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; rm -rf "$work"' EXIT
-uninstall='SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{ED28645E-F9BC-451F-AB11-81DA5FE29A0F}'
-
-now() { date +%s.%N; }
-median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
+source bench/lib.sh
 
 # make_case NAME COUNT BYTES: a release of COUNT new files of BYTES each, exported for nginx.
 make_case() {
   local name=$1 count=$2 bytes=$3 dir=$work/$1
-  mkdir -p "$dir/release/products/XSE/KA2" "$dir/release/releases/1001/200/ZAVR KA2/data" "$dir/sim/ZAVR KA2"
-  cat >"$dir/release/products/XSE/KA2/1.json" <<JSON
-[{"ProductID": 1001, "ProdName": "Bench", "Simulator": "XSE", "ProdVersion": 200, "MinVersion": 100,
-  "PVDec": "2.0.0", "ZAVRFolderValue": "ZAVR KA2", "RegistryKey": "Software\\\\Bench\\\\$name"}]
-JSON
-  head -c $((count * bytes)) /dev/urandom |
-    split -b "$bytes" -d -a 5 --additional-suffix=.bin - "$dir/release/releases/1001/200/ZAVR KA2/data/f"
+  product_document "$name" "$dir/release/products/XSE/KA2/1.json"
+  random_files "$count" "$bytes" "$dir/release/releases/1001/200/ZAVR KA2/data"
   build/zavr-devserver --export "$dir/export" "$dir/release" >/dev/null
   (cd "$dir/export/files/XSE/KA2/1" && find . -type f | sort | sed 's|^\./||') >"$dir/paths"
 }
@@ -59,8 +51,7 @@ reset_installed() {
   local dir=$work/$1
   rm -rf "$dir/appdata" "$dir/dl" "$dir/sim/ZAVR KA2"
   mkdir -p "$dir/sim/ZAVR KA2"
-  printf '{"HKEY_LOCAL_MACHINE": {"%s": {"DisplayVersion": "1.0.0"}}, "HKEY_CURRENT_USER": {"Software\\\\Bench\\\\%s": {"AppPath": "%s"}}}\n' \
-    "$uninstall" "$1" "$dir/sim" >"$dir/registry.json"
+  installed_registry "$1" "$dir/registry.json" "$dir/sim"
   sync
 }
 

@@ -17,22 +17,16 @@ cmake --build build --target zavr-updater zavr-devserver >/dev/null
 work=$(mktemp -d "${ZAVR_BENCH_DIR:-${TMPDIR:-/tmp}}/zavr-bench.XXXXXX")
 server_pid=""
 trap '[ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null; rm -rf "$work"' EXIT
-uninstall='SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{ED28645E-F9BC-451F-AB11-81DA5FE29A0F}'
 
-now() { date +%s.%N; }
-median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
+source bench/lib.sh
 
 # make_case NAME COUNT BYTES: a release of COUNT new files of BYTES each, and the installed older copies.
 make_case() {
   local name=$1 count=$2 bytes=$3 dir=$work/$1
   mkdir -p "$dir/release/products/XSE/KA2" "$dir/release/releases/1001/200/ZAVR KA2/data" "$dir/pristine/ZAVR KA2/data"
-  cat >"$dir/release/products/XSE/KA2/1.json" <<JSON
-[{"ProductID": 1001, "ProdName": "Bench", "Simulator": "XSE", "ProdVersion": 200, "MinVersion": 100,
-  "PVDec": "2.0.0", "ZAVRFolderValue": "ZAVR KA2", "RegistryKey": "Software\\\\Bench\\\\$name"}]
-JSON
+  product_document "$name" "$dir/release/products/XSE/KA2/1.json"
   for side in "release/releases/1001/200" pristine; do
-    head -c $((count * bytes)) /dev/urandom |
-      split -b "$bytes" -d -a 5 --additional-suffix=.bin - "$dir/$side/ZAVR KA2/data/f"
+    random_files "$count" "$bytes" "$dir/$side/ZAVR KA2/data"
   done
   (cd "$dir/release/releases/1001/200" && find . -type f | sort | sed 's|^\./||' | xargs -d '\n' md5sum) >"$dir/sums"
   : >"$dir/curl.cfg"
@@ -46,8 +40,7 @@ reset_installed() {
   local dir=$work/$1
   rm -rf "$dir/sim"
   cp -a "$dir/pristine" "$dir/sim"
-  printf '{"HKEY_LOCAL_MACHINE": {"%s": {"DisplayVersion": "1.0.0"}}, "HKEY_CURRENT_USER": {"Software\\\\Bench\\\\%s": {"AppPath": "%s"}}}\n' \
-    "$uninstall" "$1" "$dir/sim" >"$dir/registry.json"
+  installed_registry "$1" "$dir/registry.json" "$dir/sim"
   sync
 }
 

@@ -1,15 +1,13 @@
 #include "support/nginx.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <stdexcept>
 
+#include "support/loopback.h"
 #include "support/process.h"
 
 namespace zavr::test {
@@ -51,16 +49,7 @@ Certificate MakeServerCertificate(const std::string& folder, const std::string& 
 Nginx::Nginx(const std::string& root, const Certificate& tls) {
     const std::string program = NginxProgram();
     if (program.empty()) throw std::runtime_error("test: nginx is not installed");
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener, 128) != 0 ||
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        throw std::runtime_error("test: no free port for nginx");
-    port_ = ntohs(address.sin_port);
+    const int listener = ListenOnLoopback(port_, true);
 
     const std::string d = dir_.Path();
     std::string listen = "listen 127.0.0.1:" + std::to_string(port_);

@@ -1,5 +1,7 @@
 #include "support/raw_server.h"
 
+#include "support/loopback.h"
+
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -10,16 +12,7 @@
 namespace zavr::test {
 
 RawServer::RawServer(Handler handler) : handler_(std::move(handler)) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_, 64) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        throw std::runtime_error("test: cannot listen on 127.0.0.1");
-    port_ = ntohs(address.sin_port);
+    listener_ = ListenOnLoopback(port_);
     // The socket listens from here on, so connections queue before the accept loop runs.
     thread_ = std::thread([this] {
         while (!stopping_) {

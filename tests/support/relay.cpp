@@ -1,11 +1,15 @@
 #include "support/relay.h"
 
+#include "support/loopback.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <fcntl.h>
 
 #include <deque>
 #include <stdexcept>
@@ -26,7 +30,7 @@ bool SendAll(int fd, const char* data, std::size_t size) {
 }
 
 int ConnectTo(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -43,17 +47,8 @@ int ConnectTo(int port) {
 }  // namespace
 
 Relay::Relay(int upstreamPort, std::chrono::milliseconds delay) : upstreamPort_(upstreamPort), delay_(delay) {
-    if (::pipe(stop_) != 0) throw std::runtime_error("test: pipe");
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_, 128) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        throw std::runtime_error("test: the relay cannot listen");
-    port_ = ntohs(address.sin_port);
+    if (::pipe2(stop_, O_CLOEXEC) != 0) throw std::runtime_error("test: pipe");
+    listener_ = ListenOnLoopback(port_);
     acceptor_ = std::thread([this] { Accept(); });
 }
 
@@ -72,7 +67,7 @@ void Relay::Accept() {
         pollfd fds[2] = {{listener_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0) continue;
         if (fds[1].revents != 0) return;
-        const int client = ::accept(listener_, nullptr, nullptr);
+        const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0) continue;
         ++connections_;
         std::lock_guard<std::mutex> lock(mutex_);

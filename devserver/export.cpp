@@ -3,7 +3,10 @@
 #include <boost/filesystem.hpp>
 #include <fstream>
 #include <set>
+#include <sstream>
 #include <stdexcept>
+
+#include "server/release_signature.h"
 
 namespace fs = boost::filesystem;
 
@@ -16,6 +19,14 @@ void WriteText(const fs::path& path, const std::string& text) {
     file << text;
     file.close();
     if (!file) throw std::runtime_error("I could not write " + path.string() + ".");
+}
+
+std::string ReadText(const fs::path& path) {
+    std::ifstream file(path.string(), std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (!file && !file.eof()) throw std::runtime_error("I could not read " + path.string() + ".");
+    return text.str();
 }
 
 void CopyReplacing(const fs::path& from, const fs::path& to) {
@@ -36,34 +47,41 @@ std::string Quoted(const std::string& text) {
 }  // namespace
 
 std::string NginxLocations(const std::string& root) {
-    // The queries' values become file names: anything but a whole number is refused before that.
-    const char* kQuery = R"(
-    if ($arg_product !~ "^-?[0-9]{1,10}$") { return 400; }
-    if ($arg_version !~ "^-?[0-9]{1,10}$") { return 400; }
-    default_type application/json;
-)";
+    // A query's values become a file name: anything but a whole number is refused before that.
+    const auto query = [](const std::string& path, const std::string& file, const std::string& type) {
+        return "location = " + path + " {\n" +
+               "    if ($arg_product !~ \"^-?[0-9]{1,10}$\") { return 400; }\n"
+               "    if ($arg_version !~ \"^-?[0-9]{1,10}$\") { return 400; }\n"
+               "    default_type " +
+               type + ";\n" + "    try_files " + file + " =404;\n}\n";
+    };
     return "# Written by zavr-devserver --export. Include it in the server block that answers the\n"
            "# update server's address.\n"
            "root " +
-           Quoted(root) + ";\n" + "location = /totals {" + kQuery +
-           "    try_files /totals/$arg_product/$arg_version.json =404;\n}\n" + "location = /filelist {" +
-           kQuery +
-           "    try_files /filelist/$arg_product/$arg_version.json =404;\n}\n"
+           Quoted(root) + ";\n" +
+           query("/totals", "/totals/$arg_product/$arg_version.json", "application/json") +
+           query("/filelist", "/filelist/$arg_product/$arg_version.json", "application/json") +
+           query("/filelist.sig", "/filelist/$arg_product/$arg_version.json.sig", "text/plain") +
            "location /products/ {\n    default_type application/json;\n}\n"
            "location /files/ {\n    types { }\n    default_type application/octet-stream;\n}\n"
            "location / {\n    return 404;\n}\n";
 }
 
-std::size_t ExportRelease(Release& release, const std::string& out) {
+std::size_t ExportRelease(Release& release, const std::string& out, const SigningKey* key) {
     const fs::path root = fs::absolute(out);
     std::size_t written = 0;
     std::set<std::string> rowsDone;
     std::set<std::pair<std::string, std::string>> filesDone;  // (row, path): the row's first product wins
     for (const PublishedProduct& product : release.Products()) {
         if (rowsDone.insert(product.row).second) {
-            CopyReplacing(fs::path(release.Root()) / "products" / (product.row + ".json"),
-                          root / "products" / (product.row + ".json"));
+            const fs::path document = root / "products" / (product.row + ".json");
+            CopyReplacing(fs::path(release.Root()) / "products" / (product.row + ".json"), document);
             ++written;
+            if (key != nullptr) {
+                WriteText(document.string() + ".sig",
+                          SignatureText(*key, ProductDocumentMessage(product.row, ReadText(document))));
+                ++written;
+            }
         }
         const auto current = release.FilesFor(product.id, std::numeric_limits<std::int32_t>::min());
         for (const ReleaseFile& file : current.value_or(std::vector<ReleaseFile>())) {
@@ -86,8 +104,15 @@ std::size_t ExportRelease(Release& release, const std::string& out) {
                 release.FilesFor(product.id, version).value_or(std::vector<ReleaseFile>());
             const std::string name = std::to_string(version) + ".json";
             WriteText(root / "totals" / std::to_string(product.id) / name, Release::TotalsReply(files));
-            WriteText(root / "filelist" / std::to_string(product.id) / name, release.FileListReply(files));
+            const fs::path list = root / "filelist" / std::to_string(product.id) / name;
+            const std::string reply = release.FileListReply(files);
+            WriteText(list, reply);
             written += 2;
+            if (key != nullptr) {
+                WriteText(list.string() + ".sig",
+                          SignatureText(*key, FileListMessage(product.id, version, reply)));
+                ++written;
+            }
         }
     }
     WriteText(root / "zavr-locations.conf", NginxLocations(root.string()));

@@ -6,12 +6,15 @@
 //   <out>/filelist/<ProductID>/<v>.json             the file-list reply for installed version v
 //   <out>/zavr-locations.conf                       nginx locations that answer the queries from them
 //
-// for every v from the product's MinVersion up to below its ProdVersion.
+// for every v from the product's MinVersion up to below its ProdVersion. With a signing key, each
+// product document and file-list reply has its signature beside it (<name>.json.sig), which the
+// locations serve at the reply's address with ".sig" added to the path.
 #pragma once
 
 #include <string>
 
 #include "release.h"
+#include "signing.h"
 
 namespace zavr::devserver {
 
@@ -21,7 +24,7 @@ constexpr std::int64_t kMaxExportedVersions = 100000;
 // Writes the tree (see above) into out, created if missing; files already there are replaced.
 // Returns the number of files written. Throws std::runtime_error with a sentence when the release
 // cannot be read, a product spans more than kMaxExportedVersions versions, or out cannot be written.
-std::size_t ExportRelease(Release& release, const std::string& out);
+std::size_t ExportRelease(Release& release, const std::string& out, const SigningKey* key = nullptr);
 
 // The nginx locations (for a server block's include) that serve the tree at root.
 std::string NginxLocations(const std::string& root);

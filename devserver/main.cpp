@@ -1,6 +1,7 @@
 // zavr-devserver: serves a release tree as an update server on 127.0.0.1.
 #include <boost/filesystem.hpp>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "export.h"
@@ -11,10 +12,11 @@ namespace {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: zavr-devserver [--port N] RELEASE-ROOT\n"
-                 "       zavr-devserver --export OUT RELEASE-ROOT\n"
+                 "usage: zavr-devserver [--key KEY-FILE] [--port N] RELEASE-ROOT\n"
+                 "       zavr-devserver [--key KEY-FILE] --export OUT RELEASE-ROOT\n"
                  "Serves RELEASE-ROOT on http://127.0.0.1:N/ (default port 18642; 0 picks a free one), or\n"
-                 "writes it into OUT as static files and nginx locations for a web server to serve.\n");
+                 "writes it into OUT as static files and nginx locations for a web server to serve.\n"
+                 "With a key file (see zavr-sign), every product document and file list is signed.\n");
     return 2;
 }
 
@@ -24,6 +26,7 @@ int main(int argc, char** argv) {
     int port = 18642;
     std::string root;
     std::string exportTo;
+    std::string keyFile;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--port" && i + 1 < argc) {
@@ -32,6 +35,8 @@ int main(int argc, char** argv) {
             } catch (const std::exception&) {
                 return Usage();
             }
+        } else if (arg == "--key" && i + 1 < argc) {
+            keyFile = argv[++i];
         } else if (arg == "--export" && i + 1 < argc) {
             exportTo = argv[++i];
         } else if (root.empty() && arg.rfind("--", 0) != 0) {
@@ -46,10 +51,18 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    std::optional<zavr::devserver::SigningKey> key;
+    try {
+        if (!keyFile.empty()) key = zavr::devserver::ReadKeyFile(keyFile);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "zavr-devserver: %s\n", error.what());
+        return 2;
+    }
     zavr::devserver::Release release(root);
     if (!exportTo.empty()) {
         try {
-            const std::size_t files = zavr::devserver::ExportRelease(release, exportTo);
+            const std::size_t files =
+                zavr::devserver::ExportRelease(release, exportTo, key ? &*key : nullptr);
             std::printf("Exported %s to %s: %zu files, with zavr-locations.conf for nginx.\n", root.c_str(),
                         exportTo.c_str(), files);
             return 0;
@@ -59,6 +72,6 @@ int main(int argc, char** argv) {
         }
     }
     httplib::Server server;
-    zavr::devserver::MountRelease(server, release);
+    zavr::devserver::MountRelease(server, release, key ? &*key : nullptr);
     return zavr::devserver::ServeUntilStopped(server, root, port);
 }

@@ -6,6 +6,9 @@
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <sstream>
+
+#include "server/release_signature.h"
 
 namespace zavr::devserver {
 namespace {
@@ -59,6 +62,13 @@ void SendFile(httplib::Response& response, const std::string& path, const std::s
         });
 }
 
+std::string ReadWhole(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
 void Guarded(httplib::Response& response, const std::function<void()>& handle) {
     try {
         handle();
@@ -71,6 +81,32 @@ httplib::Server* running = nullptr;
 
 void Stop(int) {
     if (running != nullptr) running->stop();
+}
+
+void MountSignatures(httplib::Server& server, Release& release, const SigningKey& key) {
+    server.Get(std::string(kAnyHost) + "/products/(.+\\.json)\\.sig",
+               [&release, &key](const httplib::Request& request, httplib::Response& response) {
+                   Guarded(response, [&] {
+                       const std::string relative = request.matches[1];
+                       const auto path = boost::filesystem::path(release.Root()) / "products" / relative;
+                       if (!SafeRequestPath(relative) || !boost::filesystem::is_regular_file(path))
+                           return Error(response, 404, "no such product document");
+                       const std::string document = ReadWhole(path.string());
+                       response.set_content(SignatureText(key, ProductDocumentMessage(relative, document)),
+                                            "text/plain");
+                   });
+               });
+    server.Get(std::string(kAnyHost) + "/filelist\\.sig", [&release, &key](const httplib::Request& request,
+                                                                           httplib::Response& response) {
+        Guarded(response, [&] {
+            const auto files = RequestedUpdate(release, request, response);
+            if (!files) return;
+            const std::string list = release.FileListReply(*files);
+            const auto product = IntegerParameter(request, "product");
+            const auto version = IntegerParameter(request, "version");
+            response.set_content(SignatureText(key, FileListMessage(*product, *version, list)), "text/plain");
+        });
+    });
 }
 
 }  // namespace
@@ -95,7 +131,8 @@ int ServeUntilStopped(httplib::Server& server, const std::string& root, int port
     return 0;
 }
 
-void MountRelease(httplib::Server& server, Release& release) {
+void MountRelease(httplib::Server& server, Release& release, const SigningKey* key) {
+    if (key != nullptr) MountSignatures(server, release, *key);
     server.Get(std::string(kAnyHost) + "/products/(.+\\.json)", [&release](const httplib::Request& request,
                                                                            httplib::Response& response) {
         const std::string relative = request.matches[1];

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Windows program's libraries for i686-w64-mingw32 from Debian's own source packages, once
-# per machine: libcurl (static, Schannel TLS, HTTP and HTTPS only) and Boost.Filesystem (static,
-# against the machine's own Boost headers of the same version). nlohmann/json is header-only.
+# per machine: libcurl (static, Schannel TLS, HTTP and HTTPS only), Boost.Filesystem (static, against
+# the machine's own Boost headers of the same version) and libsodium (static). nlohmann/json is
+# header-only.
 # Prints the folder that holds them: $ZAVR_WIN32_DEPS, else /var/cache/zavr/win32-deps for root and
 # ${XDG_CACHE_HOME:-~/.cache}/zavr/win32-deps for anyone else.
 set -euo pipefail
@@ -18,7 +19,8 @@ mark=.zavr-win32-deps
 
 scripts/install-deps.sh windows >&2
 
-key="curl-$(apt-cache showsrc curl 2>/dev/null | sed -n 's/^Version: //p' | sort -V | tail -n 1) boost-$(dpkg-query -W -f='${Version}' libboost1.74-dev)"
+source_version() { apt-cache showsrc "$1" 2>/dev/null | sed -n 's/^Version: //p' | sort -V | tail -n 1; }
+key="curl-$(source_version curl) boost-$(dpkg-query -W -f='${Version}' libboost1.74-dev) sodium-$(source_version libsodium)"
 if [ -e "$prefix/.built" ] && [ "$(cat "$prefix/.built")" = "$key" ]; then
   echo "$prefix"
   exit 0
@@ -35,8 +37,8 @@ rm -rf "$prefix"
 mkdir -p "$prefix/include" "$prefix/lib"
 touch "$prefix/$mark"
 cd "$work"
-echo "Fetching the source packages of curl and $boost_source ..." >&2
-if ! apt-get source --download-only curl "$boost_source" >fetch.log 2>&1; then
+echo "Fetching the source packages of curl, $boost_source and libsodium ..." >&2
+if ! apt-get source --download-only curl "$boost_source" libsodium >fetch.log 2>&1; then
   cat fetch.log >&2
   exit 1
 fi
@@ -82,6 +84,15 @@ if [ "$failed" -ne 0 ]; then
   exit 1
 fi
 i686-w64-mingw32-ar rcs "$prefix/lib/libboost_filesystem.a" objects/*.o
+
+echo "Building libsodium ..." >&2
+dpkg-source --no-check -x libsodium_*.dsc sodium >/dev/null
+# Debian's source is the release's git tree: its configure script is generated first, as Debian does.
+(cd sodium && ./autogen.sh -s >../autogen.log 2>&1 &&
+  ./configure --host=i686-w64-mingw32 CC=i686-w64-mingw32-gcc-posix --prefix="$prefix" --disable-shared \
+    --enable-static --disable-dependency-tracking --disable-ssp >../configure.log 2>&1 &&
+  make -j "$(nproc)" >../make.log 2>&1 && make install >/dev/null 2>&1) ||
+  { tail -n 30 autogen.log configure.log make.log >&2 2>/dev/null; echo "libsodium failed to build (see above)." >&2; exit 1; }
 
 echo "$key" >"$prefix/.built"
 echo "$prefix"

@@ -15,14 +15,14 @@ source scripts/lib/packages.sh
 
 native=(
   build-essential cmake ninja-build pkg-config
-  libcurl4-openssl-dev nlohmann-json3-dev libboost-filesystem-dev libgtest-dev libcpp-httplib-dev
+  libcurl4-openssl-dev nlohmann-json3-dev libboost-filesystem-dev libsodium-dev libgtest-dev libcpp-httplib-dev
   libssl-dev zlib1g-dev libbrotli-dev # what cpp-httplib's pkg-config file asks for
   openssl                             # makes the tests' certificate authority
   curl bc time                        # the benchmarks
 )
 network=(nginx) # the tests and benchmarks that serve an exported release as a web server would
 fuzz=(clang libclang-rt-14-dev)
-windows=(g++-mingw-w64-i686-posix dpkg-dev patch xz-utils)
+windows=(g++-mingw-w64-i686-posix dpkg-dev patch xz-utils autoconf automake libtool)
 wine=(wine wine32:i386)
 
 has_deb_src() {

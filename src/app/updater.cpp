@@ -3,7 +3,9 @@
 #include "app/updater.h"
 
 #include "build_config.h"
+#include "catalogue/catalogue.h"
 #include "catalogue/installed_version.h"
+#include "catalogue/stored_text.h"
 #include "files/download_phase.h"
 #include "files/install_phase.h"
 #include "server/manifest.h"
@@ -19,6 +21,11 @@ TransferLimits BuiltInTransferLimits() {
     return limits;
 }
 
+std::optional<ReleaseKey> BuiltInReleaseKey() {
+    const UnscrambledText key(StoredReleaseKey());
+    return ReadReleaseKey(key.Copy());
+}
+
 void Updater::SetUpCatalogue() {
     CatalogueSelection selection = SelectCatalogue(aircraftCode, simFamily);
     uninstallKey = std::move(selection.uninstallKey);
@@ -30,7 +37,7 @@ void Updater::FindInstalledVersion() {
 }
 
 void Updater::QueryProductInfo() {
-    FetchProductInfo(downloader, catalogueRows, simFamily, products);
+    FetchProductInfo(downloader, catalogueRows, simFamily, products, releaseKey);
 }
 
 void Updater::QueryManifestTotals(ProductInfo& product, std::int32_t version) {
@@ -39,7 +46,7 @@ void Updater::QueryManifestTotals(ProductInfo& product, std::int32_t version) {
 
 void Updater::DownloadProductFiles(const ProductInfo& product, std::int32_t version,
                                    const std::string& tempFolder) {
-    DownloadFiles(downloader, product, version, tempFolder, manifest);
+    DownloadFiles(downloader, product, version, tempFolder, manifest, releaseKey);
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "catalogue/catalogue.h"
 #include "server/downloader.h"
 #include "server/product_info.h"
+#include "server/release_signature.h"
 
 namespace zavr {
 
@@ -23,8 +25,13 @@ struct UpdateCounts {
 // The transfer settings the program was built with (see README, "Build options").
 TransferLimits BuiltInTransferLimits();
 
+// The maker's public key the program was built with, if any.
+std::optional<ReleaseKey> BuiltInReleaseKey();
+
 struct Updater {
     Downloader downloader{BuiltInTransferLimits()};
+    // With a key, product documents and file lists are taken only with the maker's signature.
+    std::optional<ReleaseKey> releaseKey{BuiltInReleaseKey()};
     std::string aircraftCode;
     std::string simFamily;
     std::string uninstallKey;  // under HKEY_LOCAL_MACHINE

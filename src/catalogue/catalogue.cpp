@@ -54,6 +54,9 @@ constexpr auto kTotalsStored = Scramble(Server() + Literal("totals"));
 constexpr auto kFileListStored = Scramble(Server() + Literal("filelist"));
 auto totalsBase = kTotalsStored;
 auto fileListBase = kFileListStored;
+// Scrambled like the addresses, so that no one edits the key in the binary as plain text.
+constexpr auto kReleaseKeyStored = Scramble(Literal(ZAVR_RELEASE_PUBLIC_KEY));
+auto releaseKey = kReleaseKeyStored;
 
 #define ZAVR_UNINSTALL "SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
 
@@ -98,6 +101,9 @@ char* StoredTotalsBase() {
 }
 char* StoredFileListBase() {
     return fileListBase.bytes;
+}
+char* StoredReleaseKey() {
+    return releaseKey.bytes;
 }
 
 CatalogueSelection SelectCatalogue(const std::string& aircraftCode, const std::string& simFamily) {

@@ -29,6 +29,8 @@ CatalogueSelection SelectCatalogue(const std::string& aircraftCode, const std::s
 // The stored (scrambled) bases of the two manifest endpoints, shared by every product.
 char* StoredTotalsBase();
 char* StoredFileListBase();
+// The maker's Ed25519 public key as 64 hexadecimal digits; empty in a build without one.
+char* StoredReleaseKey();
 
 // The updater's own version, shown in the banner after the letter A.
 constexpr int kUpdaterVersion = 18;

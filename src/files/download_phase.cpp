@@ -191,12 +191,22 @@ class DownloadRun {
 }  // namespace
 
 void DownloadFiles(const Downloader& downloader, const ProductInfo& product, std::int32_t version,
-                   const std::string& tempFolder, nlohmann::json& manifest) {
+                   const std::string& tempFolder, nlohmann::json& manifest,
+                   const std::optional<ReleaseKey>& releaseKey) {
     WriteLog(1, "Need to update " + std::to_string(product.TotalFiles) + " file(s).");
     WriteLog(1, "Total download size is " + std::to_string(product.TotalFileSize) + "KB.");
     const std::string listUrl = ManifestQueryUrl(StoredFileListBase(), product.ProductID, version);
     WriteLog(0, listUrl);
-    manifest = ParseFileList(downloader.FetchText(listUrl), product.ProdName);
+    const std::string list = downloader.FetchText(listUrl);
+    if (releaseKey) {
+        const std::string problem = SignatureProblem(downloader, *releaseKey, listUrl,
+                                                     FileListMessage(product.ProductID, version, list));
+        if (!problem.empty())
+            throw std::runtime_error("The server's file list for " + product.ProdName +
+                                     " was not signed by the maker: " + problem +
+                                     ". I download nothing from it.");
+    }
+    manifest = ParseFileList(list, product.ProdName);
 
     // Every entry is read and checked before anything is fetched for any of them.
     DownloadRun(downloader, product, tempFolder, ReadFileEntries(manifest)).Run();

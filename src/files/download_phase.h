@@ -4,10 +4,12 @@
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 
 #include "server/downloader.h"
 #include "server/product_info.h"
+#include "server/release_signature.h"
 
 namespace zavr {
 
@@ -16,8 +18,11 @@ namespace zavr {
 // std::runtime_error: the transfer's errors, "Aborting file download; see error above.", "Aborting
 // file download, a downloaded file has failed integrity-check.", a sentence for a file list that is
 // not JSON or an entry that is malformed or names an unsafe path, and the file-system library's errors.
-// manifest keeps the list whatever happens after it was read.
+// manifest keeps the list whatever happens after it was read. With a release key, a list whose
+// signature does not hold (see server/release_signature.h) throws std::runtime_error "The server's file
+// list for <product> was not signed by the maker: <why>. ..." before it is read or anything is fetched.
 void DownloadFiles(const Downloader& downloader, const ProductInfo& product, std::int32_t version,
-                   const std::string& tempFolder, nlohmann::json& manifest);
+                   const std::string& tempFolder, nlohmann::json& manifest,
+                   const std::optional<ReleaseKey>& releaseKey = std::nullopt);
 
 }  // namespace zavr

@@ -80,7 +80,7 @@ std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, void* t
     return std::fwrite(data, size, count, static_cast<std::FILE*>(target));
 }
 
-std::string Downloader::FetchText(const std::string& url) const {
+std::string Downloader::FetchText(const std::string& url, long* status) const {
     const std::string escaped = EscapeSpaces(url);
     CurlHandle handle(curl_easy_init());
     if (!handle) throw std::runtime_error("Failed to create CURL connection");
@@ -101,6 +101,10 @@ std::string Downloader::FetchText(const std::string& url) const {
     curl_easy_setopt(handle.get(), CURLOPT_TIMEOUT, limits_.textDeadlineSeconds);
 
     code = curl_easy_perform(handle.get());
+    if (status != nullptr) {
+        *status = 0;
+        curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, status);
+    }
     handle.reset();
     if (sink.outOfMemory) throw std::bad_alloc();
     if (sink.overflowed)

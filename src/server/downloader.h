@@ -50,8 +50,8 @@ class Downloader {
     // that an earlier transfer used, whose stray bytes could pass for this reply). Throws
     // std::runtime_error: "Failed to create CURL connection", "Failed to set ...: ..." when an option is
     // refused, and "Failed to get <escaped url>, <reason>" when the transfer fails, takes longer than the
-    // deadline or exceeds the size limit.
-    std::string FetchText(const std::string& url) const;
+    // deadline or exceeds the size limit. status, when given, receives the final response code.
+    std::string FetchText(const std::string& url, long* status = nullptr) const;
 
     // Fetches url into the file at path, through its partial file (see server/file_transfer.h), which
     // is continued where an earlier transfer left it if the server allows. True only when the transfer

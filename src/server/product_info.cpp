@@ -19,7 +19,8 @@ void ReadProductInfo(const nlohmann::json& product, ProductInfo& record) {
 }
 
 void FetchProductInfo(const Downloader& downloader, const std::vector<CatalogueRow>& rows,
-                      const std::string& simFamily, std::vector<ProductInfo>& products) {
+                      const std::string& simFamily, std::vector<ProductInfo>& products,
+                      const std::optional<ReleaseKey>& releaseKey) {
     WriteLog(1, "Fetching available product information for " + simFamily + "...");
     for (const CatalogueRow& row : rows) {
         // Destroyed in reverse order: the files address is scrambled back first, then the query.
@@ -28,6 +29,14 @@ void FetchProductInfo(const Downloader& downloader, const std::vector<CatalogueR
         const std::string infoUrl = info.Copy();
         WriteLog(0, infoUrl);
         const std::string reply = downloader.FetchText(infoUrl);
+        if (releaseKey) {
+            const std::string problem =
+                SignatureProblem(downloader, *releaseKey, infoUrl, ProductDocumentMessage(infoUrl, reply));
+            if (!problem.empty())
+                throw std::runtime_error("The product information at " + EscapeSpaces(infoUrl) +
+                                         " is not signed by the maker: " + problem +
+                                         ". I take nothing from this server.");
+        }
         nlohmann::json document;
         try {
             document = ParseReply(reply, kQueryReplyLimits);

@@ -3,11 +3,13 @@
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "catalogue/catalogue.h"
 #include "server/downloader.h"
+#include "server/release_signature.h"
 
 namespace zavr {
 
@@ -37,8 +39,11 @@ void ReadProductInfo(const nlohmann::json& product, ProductInfo& record);
 // product to products, logging each. simFamily is only shown. Throws what FetchText throws, and
 // std::runtime_error "The server's reply to <url> is not what I expected: <why>" for a reply that is not
 // one JSON value within the reply limits or a product that lacks a key or holds a mistyped value; the
-// records appended before the error stay.
+// records appended before the error stay. With a release key, a reply whose signature does not hold
+// (see server/release_signature.h) throws std::runtime_error "The product information at <url> is not
+// signed by the maker: <why>. ..." before anything of it is read.
 void FetchProductInfo(const Downloader& downloader, const std::vector<CatalogueRow>& rows,
-                      const std::string& simFamily, std::vector<ProductInfo>& products);
+                      const std::string& simFamily, std::vector<ProductInfo>& products,
+                      const std::optional<ReleaseKey>& releaseKey = std::nullopt);
 
 }  // namespace zavr

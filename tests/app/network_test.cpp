@@ -1,9 +1,11 @@
 // The updater against a real web server: a release exported as static files and served by nginx, over
-// HTTPS with HTTP/2 through a relay that plays the user's network, and files fetched in parallel.
+// HTTPS with HTTP/2 through a relay that plays the user's network, files fetched in parallel, and
+// releases signed by the maker.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <boost/filesystem.hpp>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <set>
@@ -12,6 +14,7 @@
 #include "app/run.h"
 #include "export.h"
 #include "files/download_phase.h"
+#include "server/release_signature.h"
 #include "support/nginx.h"
 #include "support/relay.h"
 #include "support/update_sandbox.h"
@@ -46,9 +49,10 @@ class NetworkTest : public ::testing::Test {
         sandbox.Install("1.1.0");
         Export();
     }
+    // Signed with the tests' release key, which zavr-updater-tls-test holds.
     void Export() {
         devserver::Release release(sandbox.ReleaseRoot());
-        devserver::ExportRelease(release, exported);
+        devserver::ExportRelease(release, exported, &key);
     }
     static std::string Name(int i, char separator = '/') {
         return std::string("ZAVR KA2") + separator + "f" + (i < 10 ? "0" : "") + std::to_string(i) + ".bin";
@@ -75,6 +79,7 @@ class NetworkTest : public ::testing::Test {
         return test::LogEntries(::testing::internal::GetCapturedStdout());
     }
 
+    const devserver::SigningKey key = devserver::ReadKeyFile(ZAVR_TEST_RELEASE_KEY);
     UpdateSandbox sandbox;
     test::TempDir dir;
     std::string exported = dir / "export";
@@ -103,6 +108,69 @@ TEST_F(NetworkTest, AnExportedReleaseUpdatesOverHttpsWithHttp2OnOneConnection) {
     }
     EXPECT_EQ(files, kFiles);
     EXPECT_EQ(fileConnections.size(), 1u) << "the files share one HTTP/2 connection\n" << nginx.AccessLog();
+}
+
+TEST_F(NetworkTest, WhatTheMakerDidNotSignIsRefusedBeforeAnythingIsFetched) {
+    const test::Certificate authority{ZAVR_TEST_CA ".pem", ZAVR_TEST_CA ".key"};
+    const test::Certificate certificate =
+        test::MakeServerCertificate(dir.Path(), "server", authority, "IP:127.0.0.1");
+    const std::string list = exported + "/filelist/1001/110.json";
+    const std::string document = exported + "/products/XSE/KA2/1.json";
+    const auto sign = [&](const devserver::SigningKey& by, const std::string& message) {
+        test::WriteFile(list + ".sig", devserver::SignatureText(by, message));
+    };
+    const struct {
+        const char* name;
+        std::function<void()> change;
+        bool wholeRun;  // a refused product document ends the run
+        const char* reason;
+    } cases[] = {
+        {"a list changed by one byte",
+         [&] { test::WriteFile(list, test::ReadFile(list).replace(1, 1, " ")); }, false, "does not hold"},
+        {"a list signed by another key",
+         [&] {
+             test::TempDir other;
+             sign(devserver::MakeKeyFile(other / "key"), FileListMessage(1001, 110, test::ReadFile(list)));
+         },
+         false, "does not hold"},
+        {"the list for another version in its place",
+         [&] {
+             boost::filesystem::copy_file(exported + "/filelist/1001/100.json", list,
+                                          boost::filesystem::copy_options::overwrite_existing);
+             boost::filesystem::copy_file(exported + "/filelist/1001/100.json.sig", list + ".sig",
+                                          boost::filesystem::copy_options::overwrite_existing);
+         },
+         false, "does not hold"},
+        {"the list for another product", [&] { sign(key, FileListMessage(1002, 110, test::ReadFile(list))); },
+         false, "does not hold"},
+        {"a list without a signature", [&] { boost::filesystem::remove(list + ".sig"); }, false,
+         "there is no signature at https://127.0.0.1:18643/filelist.sig?product=1001&version=110 (the server "
+         "answered 404)"},
+        {"a malformed signature", [&] { test::WriteFile(list + ".sig", "signed, trust me\n"); }, false,
+         "is malformed: it holds 16 characters instead of 128 hexadecimal digits"},
+        {"a product document without a signature", [&] { boost::filesystem::remove(document + ".sig"); },
+         true, "there is no signature at https://127.0.0.1:18643/products/XSE/KA2/1.json.sig"},
+    };
+    sandbox.program = ZAVR_TLS_UPDATER_EXE;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Export();
+        c.change();
+        test::Nginx nginx(exported, certificate);
+        test::Relay network(nginx.Port());
+        const test::ProcessResult result = sandbox.Run({{"https_proxy", network.ProxyAddress()}});
+        EXPECT_EQ(result.exitCode, c.wholeRun ? kExitError : kExitComplete) << result.out;
+        const std::string refusal =
+            c.wholeRun
+                ? "[ZAVR 2] The product information at https://127.0.0.1:18643/products/XSE/KA2/1.json is "
+                  "not signed by the maker: "
+                : "[ZAVR 2] Update terminated abnormally for KA2 Orvane for XSE: The server's file list for "
+                  "KA2 Orvane was not signed by the maker: ";
+        EXPECT_TRUE(sandbox.LastRunLogHasStart(refusal)) << result.out;
+        EXPECT_NE(result.out.find(c.reason), std::string::npos) << result.out;
+        EXPECT_EQ(nginx.AccessLog().find("GET /files/"), std::string::npos) << "nothing was downloaded";
+        EXPECT_EQ(test::ReadFile(sandbox.productFolder + "f01.bin"), "as installed") << "nothing was copied";
+    }
 }
 
 TEST_F(NetworkTest, AServerThatTheBuildDoesNotTrustIsRefusedWithTheLibrarysReason) {

@@ -3,7 +3,6 @@
 #include <boost/filesystem.hpp>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <stdexcept>
 
 #include "server/release_signature.h"
@@ -19,14 +18,6 @@ void WriteText(const fs::path& path, const std::string& text) {
     file << text;
     file.close();
     if (!file) throw std::runtime_error("I could not write " + path.string() + ".");
-}
-
-std::string ReadText(const fs::path& path) {
-    std::ifstream file(path.string(), std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    if (!file && !file.eof()) throw std::runtime_error("I could not read " + path.string() + ".");
-    return text.str();
 }
 
 void CopyReplacing(const fs::path& from, const fs::path& to) {
@@ -79,7 +70,8 @@ std::size_t ExportRelease(Release& release, const std::string& out, const Signin
             ++written;
             if (key != nullptr) {
                 WriteText(document.string() + ".sig",
-                          SignatureText(*key, ProductDocumentMessage(product.row, ReadText(document))));
+                          SignatureText(
+                              *key, ProductDocumentMessage(product.row, ReadWholeFile(document.string()))));
                 ++written;
             }
         }

@@ -25,11 +25,9 @@ std::optional<std::int32_t> FolderVersion(const std::string& name) {
 }
 
 json ReadDocument(const fs::path& path) {
-    std::ifstream file(path.string(), std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
+    const std::string text = ReadWholeFile(path.string());
     try {
-        return json::parse(text.str());
+        return json::parse(text);
     } catch (const json::exception& error) {
         throw std::runtime_error("the product document " + path.string() +
                                  " is not valid JSON: " + error.what());
@@ -41,6 +39,14 @@ std::int64_t Kilobytes(std::uintmax_t bytes) {
 }
 
 }  // namespace
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (!file) throw std::runtime_error("I could not read " + path + ".");
+    return text.str();
+}
 
 bool SafeRequestPath(const std::string& path) {
     if (path.find('\\') != std::string::npos || path.find('\0') != std::string::npos) return false;

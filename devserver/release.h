@@ -75,6 +75,9 @@ class Release {
     std::map<std::string, std::pair<std::pair<std::uintmax_t, std::int64_t>, std::string>> digests_;
 };
 
+// The whole content of a file. Throws std::runtime_error with a sentence when it cannot be read.
+std::string ReadWholeFile(const std::string& path);
+
 // True when a slash-separated request path holds no "..", "." or empty element and no backslash.
 bool SafeRequestPath(const std::string& path);
 

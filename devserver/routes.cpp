@@ -6,7 +6,6 @@
 #include <fstream>
 #include <memory>
 #include <optional>
-#include <sstream>
 
 #include "server/release_signature.h"
 
@@ -62,13 +61,6 @@ void SendFile(httplib::Response& response, const std::string& path, const std::s
         });
 }
 
-std::string ReadWhole(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 void Guarded(httplib::Response& response, const std::function<void()>& handle) {
     try {
         handle();
@@ -91,7 +83,7 @@ void MountSignatures(httplib::Server& server, Release& release, const SigningKey
                        const auto path = boost::filesystem::path(release.Root()) / "products" / relative;
                        if (!SafeRequestPath(relative) || !boost::filesystem::is_regular_file(path))
                            return Error(response, 404, "no such product document");
-                       const std::string document = ReadWhole(path.string());
+                       const std::string document = ReadWholeFile(path.string());
                        response.set_content(SignatureText(key, ProductDocumentMessage(relative, document)),
                                             "text/plain");
                    });

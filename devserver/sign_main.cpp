@@ -1,9 +1,9 @@
 // zavr-sign: the maker's release key and signatures (see README, "Signing releases").
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <string>
 
+#include "release.h"
 #include "server/release_signature.h"
 #include "signing.h"
 
@@ -20,14 +20,6 @@ int Usage() {
         "of ZAVR_RELEASE_PUBLIC_KEY, to KEY-FILE.pub. The other two write <file>.sig beside the file.\n"
         "zavr-devserver --key KEY-FILE signs a whole release as it serves or exports it.\n");
     return 2;
-}
-
-std::string ReadWhole(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) throw std::runtime_error("I could not open " + path + ".");
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
 }
 
 void WriteSignature(const std::string& path, const std::string& signature) {
@@ -62,13 +54,14 @@ int main(int argc, char** argv) {
             std::printf("%s\n", PublicKeyText(ReadKeyFile(keyFile)).c_str());
         } else if (command == "product-document" && argc == 4) {
             const std::string document = argv[3];
-            WriteSignature(document, SignatureText(ReadKeyFile(keyFile), zavr::ProductDocumentMessage(
-                                                                             document, ReadWhole(document))));
+            WriteSignature(document,
+                           SignatureText(ReadKeyFile(keyFile),
+                                         zavr::ProductDocumentMessage(document, ReadWholeFile(document))));
         } else if (command == "file-list" && argc == 6) {
             const std::string list = argv[5];
             WriteSignature(list, SignatureText(ReadKeyFile(keyFile),
                                                zavr::FileListMessage(Number(argv[3]), Number(argv[4]),
-                                                                     ReadWhole(list))));
+                                                                     ReadWholeFile(list))));
         } else {
             return Usage();
         }

@@ -31,7 +31,8 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build --target zavr-devserver zavr-test-server zavr-test-relay
 
 # The program as the HTTPS scenarios need it: its server at an https address that the relay leads to
-# nginx, trusting an authority made here (Wine shows the root folder as drive Z:).
+# nginx, trusting an authority made here (Wine shows the root folder as drive Z:), and holding the
+# public half of the native tests' throw-away release key.
 https=()
 status=0
 scripts/install-deps.sh network || status=$?
@@ -43,8 +44,9 @@ if [ "$status" -eq 0 ]; then
       -subj "/CN=ZAVR test authority" -keyout "$ca/ca.key" -out "$ca/ca.pem" 2>/dev/null
   fi
   ZAVR_WIN32_BUILD=build-win32-tls scripts/build-windows.sh -DZAVR_WERROR="${ZAVR_WERROR:-OFF}" \
-    -DZAVR_UPDATE_SERVER=https://127.0.0.1:18643/ -DZAVR_CA_BUNDLE="Z:$ca/ca.pem"
-  https=(build-win32-tls/zavr-updater.exe build/tests/zavr-test-relay "$ca")
+    -DZAVR_UPDATE_SERVER=https://127.0.0.1:18643/ -DZAVR_CA_BUNDLE="Z:$ca/ca.pem" \
+    -DZAVR_RELEASE_PUBLIC_KEY="$(head -n 1 build/test-release-key/key.pub)"
+  https=(build-win32-tls/zavr-updater.exe build/tests/zavr-test-relay "$ca" build/test-release-key/key)
 elif [ "$status" -eq 2 ] && $skip_unavailable; then
   echo "!!!!! SKIPPED: the Wine scenarios over HTTPS, because the package archive cannot provide nginx today. !!!!!"
 else

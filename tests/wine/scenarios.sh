@@ -2,11 +2,12 @@
 # End-to-end runs of the Windows program under Wine: the real executable, the real registry calls (seeded
 # and read back with Wine's own reg), APPDATA, backslash paths and libcurl's Windows transfers, against
 # a server on 127.0.0.1. Ends with the line "N passed, N failed".
-# Given the program built for HTTPS (its server https://127.0.0.1:18643/, trusting AUTHORITY-FOLDER/ca.pem),
-# the relay and that folder, it also updates from the exported samples served by nginx over HTTPS.
-# Usage: tests/wine/scenarios.sh EXE DEVSERVER TEST-SERVER SAMPLE-RELEASE [TLS-EXE RELAY AUTHORITY-FOLDER]
+# Given the program built for HTTPS and signed releases (its server https://127.0.0.1:18643/, trusting
+# AUTHORITY-FOLDER/ca.pem, holding the public half of KEY-FILE), the relay, that folder and the key, it
+# also updates from the samples exported, signed, and served by nginx over HTTPS.
+# Usage: tests/wine/scenarios.sh EXE DEVSERVER TEST-SERVER SAMPLE-RELEASE [TLS-EXE RELAY AUTHORITY-FOLDER KEY-FILE]
 set -uo pipefail
-exe=$1 devserver=$2 testserver=$3 samples=$4 tls_exe=${5:-} relay_program=${6:-} authority=${7:-}
+exe=$1 devserver=$2 testserver=$3 samples=$4 tls_exe=${5:-} relay_program=${6:-} authority=${7:-} key=${8:-}
 source "$(dirname "$0")/../../scripts/lib/nginx.sh"
 
 work=$(mktemp -d)
@@ -256,7 +257,8 @@ check "no forged line" no_line_starts "[ZAVR 1] Great, forged!"
 check "nothing steers the console" [ -z "$(grep -l $'\x1b' "$work/console.txt")" ]
 
 if [ -n "$tls_exe" ]; then
-  "$devserver" --export "$work/export" "$samples" >/dev/null
+  export_signed() { rm -rf "$work/export" && "$devserver" --key "$key" --export "$work/export" "$samples" >/dev/null; }
+  export_signed
   # run_https SUBJECT-ALT-NAME: nginx over HTTPS with a certificate for that name, the program through
   # the relay (its https_proxy).
   run_https() {
@@ -278,6 +280,16 @@ if [ -n "$tls_exe" ]; then
   check "updated" logged "[ZAVR 1] Installed products successfully updated: 1"
   check "aircraft.cfg replaced" same_file "$sim/ZAVR KA2/aircraft.cfg" "$samples/releases/1001/123/ZAVR KA2/aircraft.cfg"
   check "version recorded" [ "$(reg_value "$uninstall" DisplayVersion)" = "1.2.3" ]
+
+  scenario="a file list changed after it was signed"
+  reset
+  sed -i 's/"FileSize":1/"FileSize":2/' "$work/export/filelist/1001/110.json"
+  run_https IP:127.0.0.1
+  check "exit status 0" [ "$status" -eq 0 ]
+  check "refused" logged_start "[ZAVR 2] Update terminated abnormally for KA2 Orvane for XSE: The server's file list for KA2 Orvane was not signed by the maker: the signature at https://127.0.0.1:18643/filelist.sig?product=1001&version=110 does not hold"
+  check "nothing downloaded" absent "$temp/ZAVR KA2/aircraft.cfg"
+  check "installed file unchanged" same_file "$sim/ZAVR KA2/aircraft.cfg" "$samples/releases/1001/110/ZAVR KA2/aircraft.cfg"
+  export_signed
 
   scenario="a certificate for another host"
   reset

@@ -1,0 +1,49 @@
+// The maker's side of signed releases: the key file, and the development server's signatures, checked
+// as the updater checks them.
+#include "signing.h"
+
+#include <gtest/gtest.h>
+
+#include "release.h"
+#include "routes.h"
+#include "server/release_signature.h"
+#include "support/http_server.h"
+#include "support/sandbox.h"
+
+namespace zavr {
+namespace {
+
+TEST(SigningTest, TheDevelopmentServerSignsWhatItServesWithAKeyItMade) {
+    test::TempDir dir;
+    const devserver::SigningKey key = devserver::MakeKeyFile(dir / "maker.key");
+    EXPECT_THROW(devserver::MakeKeyFile(dir / "maker.key"), std::runtime_error) << "never over a key";
+    EXPECT_EQ(devserver::PublicKeyText(devserver::ReadKeyFile(dir / "maker.key")),
+              devserver::PublicKeyText(key));
+    EXPECT_EQ(test::ReadFile(dir / "maker.key.pub"), devserver::PublicKeyText(key) + "\n");
+
+    const std::string root = dir / "release";
+    test::WriteFile(root + "/products/XSE/KA2/1.json",
+                    R"([{"ProductID": 7, "ProdVersion": 120, "MinVersion": 100}])");
+    test::WriteFile(root + "/releases/7/120/a.txt", "a");
+    devserver::Release release(root);
+    test::TestServer server;
+    devserver::MountRelease(server.Http(), release, &key);
+    server.Start();
+    const Downloader downloader;
+    const auto releaseKey = ReadReleaseKey(devserver::PublicKeyText(key));
+    const std::string document = server.Url("/products/XSE/KA2/1.json");
+    const std::string list = server.Url("/filelist?product=7&version=110");
+    EXPECT_EQ(SignatureProblem(downloader, *releaseKey, document,
+                               ProductDocumentMessage(document, downloader.FetchText(document))),
+              "");
+    EXPECT_EQ(
+        SignatureProblem(downloader, *releaseKey, list, FileListMessage(7, 110, downloader.FetchText(list))),
+        "");
+    EXPECT_NE(
+        SignatureProblem(downloader, *releaseKey, list, FileListMessage(7, 100, downloader.FetchText(list))),
+        "")
+        << "a list is bound to its installed version";
+}
+
+}  // namespace
+}  // namespace zavr

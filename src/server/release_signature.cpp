@@ -7,24 +7,14 @@
 namespace zavr {
 namespace {
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // Fills out from exactly 2 * N hexadecimal digits; false for anything else.
 template <std::size_t N>
 bool FromHex(const std::string& hex, std::array<unsigned char, N>& out) {
-    if (hex.size() != 2 * N) return false;
-    for (std::size_t i = 0; i < N; ++i) {
-        const int high = HexValue(hex[2 * i]);
-        const int low = HexValue(hex[2 * i + 1]);
-        if (high < 0 || low < 0) return false;
-        out[i] = static_cast<unsigned char>(high * 16 + low);
-    }
-    return true;
+    std::size_t length = 0;
+    const char* end = nullptr;
+    return hex.size() == 2 * N &&
+           sodium_hex2bin(out.data(), N, hex.data(), hex.size(), nullptr, &length, &end) == 0 &&
+           length == N && end == hex.data() + hex.size();
 }
 
 }  // namespace

@@ -127,6 +127,7 @@ bool Downloader::DownloadFile(const std::string& url, const std::string& path) c
     for (;;) {
         const std::vector<DownloadBatch::Done> done = batch.Wait(unseen, 0, 0);
         if (!done.empty()) return done.front().ok;
+        if (batch.InFlight() == 0) return false;  // never expected: Wait reports every end
     }
 }
 

@@ -21,9 +21,6 @@ using test::ReadFile;
 using test::UpdateSandbox;
 using test::WriteFile;
 
-const std::string kOldCfg = "cfg as installed";
-const std::string kNewCfg = "cfg of 1.2.3";
-
 json Entry(const std::string& path, const std::string& content) {
     return {{"Folder", "ZAVR KA2"}, {"FilePath", path}, {"FileSize", 1}, {"MD5Hash", test::Md5Of(content)}};
 }
@@ -31,7 +28,7 @@ json Entry(const std::string& path, const std::string& content) {
 class BoundedTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        sandbox.Publish(1001, 123, "ZAVR KA2/aircraft.cfg", kNewCfg);
+        sandbox.Publish(1001, 123, "ZAVR KA2/aircraft.cfg", test::kNewCfg);
         Reset();
         // The totals and the file list are the test's own, so that each case can set them.
         for (std::string* reply : {&totals, &fileList}) {
@@ -45,10 +42,10 @@ class BoundedTest : public ::testing::Test {
     // The release as served, and version 1.1.0 installed.
     void Reset() {
         sandbox.PublishProducts(json::array({UpdateSandbox::Product(1001, "KA2 Orvane")}));
-        WriteFile(sandbox.productFolder + "aircraft.cfg", kOldCfg);
+        WriteFile(sandbox.productFolder + "aircraft.cfg", test::kOldCfg);
         sandbox.Install("1.1.0");
         Serve(&totals, R"([{"TotalFiles": 1, "TotalFileSize": 1}])");
-        Serve(&fileList, json::array({Entry("ZAVR KA2\\aircraft.cfg", kNewCfg)}).dump());
+        Serve(&fileList, json::array({Entry("ZAVR KA2\\aircraft.cfg", test::kNewCfg)}).dump());
     }
     void Serve(std::string* reply, std::string body) {
         std::lock_guard<std::mutex> lock(mutex);
@@ -75,7 +72,7 @@ class BoundedTest : public ::testing::Test {
         EXPECT_EQ(result.exitCode, kExitComplete) << result.out;
         EXPECT_TRUE(HasStart("[ZAVR 2] Update terminated abnormally for KA2 Orvane for XSE: " + messageStart))
             << result.out;
-        EXPECT_EQ(ReadFile(sandbox.productFolder + "aircraft.cfg"), kOldCfg);
+        EXPECT_EQ(ReadFile(sandbox.productFolder + "aircraft.cfg"), test::kOldCfg);
         EXPECT_EQ(Version(), "1.1.0");
     }
 
@@ -134,7 +131,7 @@ TEST_F(BoundedTest, NumbersBeyondThirtyTwoBitsAreRefused) {
         if (c.reply == "totals")
             Serve(&totals, R"([{"TotalFiles": )" + c.number + R"(, "TotalFileSize": 1}])");
         if (c.reply == "filelist") {
-            json entry = Entry("ZAVR KA2\\aircraft.cfg", kNewCfg);
+            json entry = Entry("ZAVR KA2\\aircraft.cfg", test::kNewCfg);
             entry["FileSize"] = number;
             Serve(&fileList, json::array({entry}).dump());
         }
@@ -165,7 +162,7 @@ TEST_F(BoundedTest, ControlCharactersNeitherNameAFileNorForgeALogLine) {
     EXPECT_FALSE(fs::exists(sandbox.dataFolder + "KA2\n2026"));
 
     Reset();
-    Serve(&fileList, json::array({Entry("ZAVR KA2\\air\tcraft.cfg", kNewCfg)}).dump());
+    Serve(&fileList, json::array({Entry("ZAVR KA2\\air\tcraft.cfg", test::kNewCfg)}).dump());
     ExpectProductFailed(sandbox.Run(),
                         "Entry 1 of the server's file list names the path \"ZAVR KA2\\air\\x09craft.cfg\", "
                         "which I refuse: it holds a control character.");
@@ -274,7 +271,7 @@ TEST_F(BoundedTest, EntriesOfTheWrongKind) {
                  "aircraft.cfg is not a plain file, so I can neither back it up nor replace it."))
         << result.out;
     fs::remove(sandbox.productFolder + "aircraft.cfg");
-    WriteFile(sandbox.productFolder + "aircraft.cfg", kOldCfg);
+    WriteFile(sandbox.productFolder + "aircraft.cfg", test::kOldCfg);
 
     // In the temporary tree, the updater's own, what is in the way is cleared: an error page saved where a
     // folder now goes, and a FIFO where a file goes.
@@ -289,8 +286,8 @@ TEST_F(BoundedTest, EntriesOfTheWrongKind) {
         sandbox.Install("1.1.0");
         result = sandbox.Run({}, limits);
         EXPECT_TRUE(Has("[ZAVR 1] Installed products successfully updated: 1")) << kind << "\n" << result.out;
-        EXPECT_EQ(ReadFile(sandbox.productFolder + "aircraft.cfg"), kNewCfg);
-        WriteFile(sandbox.productFolder + "aircraft.cfg", kOldCfg);
+        EXPECT_EQ(ReadFile(sandbox.productFolder + "aircraft.cfg"), test::kNewCfg);
+        WriteFile(sandbox.productFolder + "aircraft.cfg", test::kOldCfg);
     }
 }
 

@@ -22,7 +22,6 @@ using test::RawServer;
 using test::ReadFile;
 using test::UpdateSandbox;
 
-const std::string kInstalled = "cfg as installed";
 const std::string kNew(200 * 1024, 'n');  // the new aircraft.cfg: larger than the file-size limits below
 
 class FaultTest : public ::testing::Test {
@@ -30,7 +29,7 @@ class FaultTest : public ::testing::Test {
     void SetUp() override {
         sandbox.PublishProducts(json::array({UpdateSandbox::Product(1001, "KA2 Orvane")}));
         sandbox.Publish(1001, 123, "ZAVR KA2/aircraft.cfg", kNew);
-        test::WriteFile(sandbox.productFolder + "aircraft.cfg", kInstalled);
+        test::WriteFile(sandbox.productFolder + "aircraft.cfg", test::kOldCfg);
         sandbox.Install("1.1.0");
         sandbox.Start();
     }
@@ -75,7 +74,7 @@ class FaultTest : public ::testing::Test {
             << result.out;
         EXPECT_TRUE(Has("[ZAVR 1] Installed products that failed to update: 1"));
         EXPECT_TRUE(Has("[ZAVR 1] Installed products successfully updated: 0"));
-        EXPECT_EQ(ReadFile(sandbox.productFolder + "aircraft.cfg"), kInstalled);
+        EXPECT_EQ(ReadFile(sandbox.productFolder + "aircraft.cfg"), test::kOldCfg);
         EXPECT_EQ(Version(), "1.1.0");
         EXPECT_EQ(test::FilesUnder(sandbox.simFolder), std::vector<std::string>{"ZAVR KA2/aircraft.cfg"})
             << "no partial file is left";
@@ -127,7 +126,7 @@ TEST_F(FaultTest, AnEndlessReplyToAQueryIsCutOffAndEndsTheRun) {
     EXPECT_TRUE(Has("[ZAVR 2] Failed to get " ZAVR_UPDATE_SERVER
                     "products/XSE/KA2/1.json, the reply was larger than 64.0 MiB, so I stopped reading it."))
         << result.out;
-    EXPECT_EQ(ReadFile(sandbox.productFolder + "aircraft.cfg"), kInstalled);
+    EXPECT_EQ(ReadFile(sandbox.productFolder + "aircraft.cfg"), test::kOldCfg);
 }
 
 TEST_F(FaultTest, ARedirectLoopIsGivenUpOn) {
@@ -182,7 +181,7 @@ TEST_F(FaultTest, AStalledFileIsAbandonedUnderShortLimits) {
             "Update terminated abnormally for KA2 Orvane for XSE: Aborting file download; see error above."),
         std::string::npos)
         << console;
-    EXPECT_EQ(ReadFile(sandbox.productFolder + "aircraft.cfg"), kInstalled);
+    EXPECT_EQ(ReadFile(sandbox.productFolder + "aircraft.cfg"), test::kOldCfg);
     EXPECT_EQ(ReadFile(sandbox.tempFolder + "ZAVR KA2/aircraft.cfg.zavr-part"), "xy")
         << "what arrived stays, under its partial name";
 }
@@ -205,7 +204,7 @@ TEST_F(FaultTest, AFullDiskDuringTheInstallCopy) {
     const test::ProcessResult result = sandbox.Run({}, limits);
     EXPECT_TRUE(Has("[ZAVR 1] Existing file integrity OK: ZAVR KA2\\aircraft.cfg")) << result.out;
     ExpectFailedAndUnchanged(result, "I was unable to copy the file: ");
-    EXPECT_EQ(ReadFile(sandbox.backupFolder + "ZAVR KA2/aircraft.cfg"), kInstalled);
+    EXPECT_EQ(ReadFile(sandbox.backupFolder + "ZAVR KA2/aircraft.cfg"), test::kOldCfg);
 }
 
 TEST_F(FaultTest, ADestinationThatCannotBeWritten) {

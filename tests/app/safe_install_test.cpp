@@ -24,15 +24,12 @@ using test::ReadFile;
 using test::UpdateSandbox;
 using test::WriteFile;
 
-const std::string kOldCfg = "cfg as installed";
-const std::string kNewCfg = "cfg of 1.2.3";
-
 class SafeInstallTest : public ::testing::Test {
   protected:
     void SetUp() override {
         sandbox.PublishProducts(json::array({UpdateSandbox::Product(1001, "KA2 Orvane")}));
-        sandbox.Publish(1001, 123, "ZAVR KA2/aircraft.cfg", kNewCfg);
-        WriteFile(sandbox.productFolder + "aircraft.cfg", kOldCfg);
+        sandbox.Publish(1001, 123, "ZAVR KA2/aircraft.cfg", test::kNewCfg);
+        WriteFile(sandbox.productFolder + "aircraft.cfg", test::kOldCfg);
         sandbox.Install("1.1.0");
     }
     bool Has(const std::string& entry) { return sandbox.LastRunLogHas(entry); }
@@ -74,7 +71,7 @@ TEST_F(SafeInstallTest, OfTwoRunsStartedTogetherTheSecondChangesNothing) {
               std::string::npos);
     EXPECT_EQ(firstResult.exitCode, kExitComplete) << firstResult.out;
     EXPECT_TRUE(Has("[ZAVR 1] Installed products successfully updated: 1"));
-    EXPECT_EQ(Backup("ZAVR KA2/aircraft.cfg"), kOldCfg);
+    EXPECT_EQ(Backup("ZAVR KA2/aircraft.cfg"), test::kOldCfg);
 }
 
 TEST_F(SafeInstallTest, ARetryAfterAFailedEntryKeepsTheOriginalBackups) {
@@ -82,24 +79,24 @@ TEST_F(SafeInstallTest, ARetryAfterAFailedEntryKeepsTheOriginalBackups) {
     const std::string oldBig(2 << 20, 'o'), newBig(2 << 20, 'n');
     sandbox.Publish(1001, 123, "ZAVR KA2/texture/big.bmp", newBig);
     WriteFile(sandbox.productFolder + "texture/big.bmp", oldBig);
-    WriteFile(sandbox.tempFolder + "ZAVR KA2/aircraft.cfg", kNewCfg);
+    WriteFile(sandbox.tempFolder + "ZAVR KA2/aircraft.cfg", test::kNewCfg);
     WriteFile(sandbox.tempFolder + "ZAVR KA2/texture/big.bmp", newBig);
     test::ProcessLimits limits;
     limits.fileSizeBytes = 1 << 20;
     ASSERT_EQ(sandbox.Run({}, limits).exitCode, kExitComplete);
     ASSERT_TRUE(Has("[ZAVR 1] Installed products that failed to update: 1"));
-    ASSERT_EQ(ReadFile(sandbox.productFolder + "aircraft.cfg"), kNewCfg) << "the first entry went in";
+    ASSERT_EQ(ReadFile(sandbox.productFolder + "aircraft.cfg"), test::kNewCfg) << "the first entry went in";
 
     ASSERT_EQ(sandbox.Run().exitCode, kExitComplete);
     EXPECT_TRUE(Has("[ZAVR 1] Installed products successfully updated: 1"));
     EXPECT_EQ(ReadFile(sandbox.productFolder + "texture/big.bmp"), newBig);
-    EXPECT_EQ(Backup("ZAVR KA2/aircraft.cfg"), kOldCfg) << "not the new file the failed run had put in";
+    EXPECT_EQ(Backup("ZAVR KA2/aircraft.cfg"), test::kOldCfg) << "not the new file the failed run had put in";
     EXPECT_EQ(Backup("ZAVR KA2/texture/big.bmp"), oldBig);
     EXPECT_EQ(Version(), "1.2.3");
 }
 
 TEST_F(SafeInstallTest, AListNamingAFileTwiceKeepsTheOriginalBackup) {
-    const json entry = {{"Folder", "ZAVR KA2"}, {"FileSize", 1}, {"MD5Hash", test::Md5Of(kNewCfg)}};
+    const json entry = {{"Folder", "ZAVR KA2"}, {"FileSize", 1}, {"MD5Hash", test::Md5Of(test::kNewCfg)}};
     json first = entry, again = entry;
     first["FilePath"] = "ZAVR KA2\\aircraft.cfg";
     again["FilePath"] = "ZAVR KA2/aircraft.cfg";
@@ -109,8 +106,8 @@ TEST_F(SafeInstallTest, AListNamingAFileTwiceKeepsTheOriginalBackup) {
     });
     ASSERT_EQ(sandbox.Run().exitCode, kExitComplete);
     EXPECT_TRUE(Has("[ZAVR 1] Installed products successfully updated: 1"));
-    EXPECT_EQ(ReadFile(sandbox.productFolder + "aircraft.cfg"), kNewCfg);
-    EXPECT_EQ(Backup("ZAVR KA2/aircraft.cfg"), kOldCfg);
+    EXPECT_EQ(ReadFile(sandbox.productFolder + "aircraft.cfg"), test::kNewCfg);
+    EXPECT_EQ(Backup("ZAVR KA2/aircraft.cfg"), test::kOldCfg);
 }
 
 TEST_F(SafeInstallTest, LinksInTheUpdatersOwnFoldersAreRefused) {
@@ -136,7 +133,7 @@ TEST_F(SafeInstallTest, LinksInTheUpdatersOwnFoldersAreRefused) {
             << c.what << "\n"
             << sandbox.LogText();
         EXPECT_TRUE(fs::is_empty(outside)) << c.what << ": nothing is written through the link";
-        EXPECT_EQ(ReadFile(sandbox.productFolder + "aircraft.cfg"), kOldCfg) << c.what;
+        EXPECT_EQ(ReadFile(sandbox.productFolder + "aircraft.cfg"), test::kOldCfg) << c.what;
         EXPECT_EQ(Version(), "1.1.0");
         fs::remove(c.link);
     }
@@ -149,7 +146,7 @@ TEST_F(SafeInstallTest, LinksInTheSimulatorFolderAreTheUsersLayout) {
     fs::create_directories(realFolder);
     fs::remove_all(sandbox.productFolder);
     fs::create_directory_symlink(realFolder, sandbox.simFolder + "ZAVR KA2");
-    WriteFile(realCfg, kOldCfg);
+    WriteFile(realCfg, test::kOldCfg);
     fs::create_symlink(realCfg, realFolder + "aircraft.cfg");
     sandbox.Publish(1001, 123, "ZAVR KA2/panel/new.gau", "new gauge");
 
@@ -157,16 +154,16 @@ TEST_F(SafeInstallTest, LinksInTheSimulatorFolderAreTheUsersLayout) {
     EXPECT_TRUE(Has("[ZAVR 1] Installed products successfully updated: 1")) << sandbox.LogText();
     EXPECT_TRUE(fs::is_symlink(sandbox.simFolder + "ZAVR KA2"));
     EXPECT_TRUE(fs::is_symlink(realFolder + "aircraft.cfg")) << "the link stays";
-    EXPECT_EQ(ReadFile(realCfg), kNewCfg) << "its target is replaced";
+    EXPECT_EQ(ReadFile(realCfg), test::kNewCfg) << "its target is replaced";
     EXPECT_EQ(ReadFile(realFolder + "panel/new.gau"), "new gauge");
-    EXPECT_EQ(Backup("ZAVR KA2/aircraft.cfg"), kOldCfg);
+    EXPECT_EQ(Backup("ZAVR KA2/aircraft.cfg"), test::kOldCfg);
     EXPECT_EQ(test::FilesUnder(sandbox.Root() + "/other-drive"),
               (std::vector<std::string>{"ZAVR KA2/aircraft.cfg", "ZAVR KA2/panel/new.gau", "my.cfg"}));
 }
 
 TEST_F(SafeInstallTest, AProductWhoseFoldersTheFileSystemRefusesFailsAlone) {
     const std::string longName(300, 'n');
-    sandbox.Publish(1002, 123, "ZAVR KA2/aircraft.cfg", kNewCfg);
+    sandbox.Publish(1002, 123, "ZAVR KA2/aircraft.cfg", test::kNewCfg);
     json longProductName = UpdateSandbox::Product(1001, longName);
     json longFolder = UpdateSandbox::Product(1001, "KA2 Orvane");
     longFolder["ZAVRFolderValue"] = longName;

@@ -19,6 +19,10 @@ constexpr const char* kUninstallKey =
     "81DA5FE29A0F}";
 constexpr const char* kSimKey = "Software\\ZAVR Sim\\XSE";
 
+// What the end-to-end tests put in aircraft.cfg: the installed copy, and the copy released in 1.2.3.
+inline const std::string kOldCfg = "cfg as installed";
+inline const std::string kNewCfg = "cfg of 1.2.3";
+
 // The digest text of a file's content, as a file list gives it.
 std::string Md5Of(const std::string& content);
 

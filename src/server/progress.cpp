@@ -16,8 +16,9 @@ std::string Duration(double seconds) {
     return text;
 }
 
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+double SecondsBetween(std::chrono::steady_clock::time_point start,
+                      std::chrono::steady_clock::time_point end) {
+    return std::chrono::duration<double>(end - start).count();
 }
 
 }  // namespace
@@ -50,12 +51,13 @@ void TerminalLine::Erase() {
     drawnLength_ = 0;
 }
 
-TransferProgress::TransferProgress(std::string name, HeldLines& lines, bool redraw)
-    : name_(std::move(name)),
+TransferProgress::TransferProgress(std::string name, HeldLines& lines, bool redraw, ProgressClock now)
+    : now_(now),
+      name_(std::move(name)),
       lines_(lines),
       terminal_(IsTerminal(2)),
       redraw_(redraw),
-      start_(Clock::now()),
+      start_(now_()),
       lastDraw_(start_) {}
 
 int TransferProgress::Callback(void* self, std::int64_t total, std::int64_t now, std::int64_t, std::int64_t) {
@@ -63,7 +65,7 @@ int TransferProgress::Callback(void* self, std::int64_t total, std::int64_t now,
     progress.total_ = total;
     progress.received_ = now;
     if (!progress.terminal_ || !progress.redraw_) return 0;
-    const Clock::time_point time = Clock::now();
+    const Clock::time_point time = progress.now_();
     if (progress.drawn_ && time - progress.lastDraw_ < kRedrawInterval) return 0;
     progress.lastDraw_ = time;
     progress.Draw(false);
@@ -76,7 +78,7 @@ void TransferProgress::Finish() {
 }
 
 void TransferProgress::Draw(bool final) {
-    const double seconds = SecondsSince(start_);
+    const double seconds = SecondsBetween(start_, now_());
     const double rate = seconds > 0 ? static_cast<double>(received_) / seconds : 0.0;
     std::string line = name_;
     if (total_ > 0 && !final) {
@@ -98,11 +100,13 @@ void TransferProgress::Draw(bool final) {
     drawn_ = true;
 }
 
-DownloadProgress::DownloadProgress(std::size_t files, std::int64_t expectedBytes, bool show)
-    : files_(files),
+DownloadProgress::DownloadProgress(std::size_t files, std::int64_t expectedBytes, bool show,
+                                   ProgressClock now)
+    : now_(now),
+      files_(files),
       expectedBytes_(expectedBytes),
       show_(show && IsTerminal(2)),
-      start_(Clock::now()),
+      start_(now_()),
       lastDraw_(start_) {}
 
 void DownloadProgress::Update(std::size_t filesDone, std::int64_t bytesDone, std::int64_t bytesReceived) {
@@ -110,7 +114,7 @@ void DownloadProgress::Update(std::size_t filesDone, std::int64_t bytesDone, std
     bytesDone_ = bytesDone;
     bytesReceived_ = bytesReceived;
     if (!show_) return;
-    const Clock::time_point time = Clock::now();
+    const Clock::time_point time = now_();
     if (line_.Drawn() && time - lastDraw_ < kRedrawInterval) return;
     lastDraw_ = time;
     Draw(false);
@@ -125,7 +129,7 @@ void DownloadProgress::Finish() {
 }
 
 void DownloadProgress::Draw(bool final) {
-    const double seconds = SecondsSince(start_);
+    const double seconds = SecondsBetween(start_, now_());
     const double rate = seconds > 0 ? static_cast<double>(bytesReceived_) / seconds : 0.0;
     std::string line = "Downloading: " + std::to_string(filesDone_) + " of " + std::to_string(files_) +
                        " files  " + HumanBytes(static_cast<double>(bytesDone_));

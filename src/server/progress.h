@@ -10,6 +10,9 @@
 
 namespace zavr {
 
+// Where the progress displays read the time; tests give their own clock.
+using ProgressClock = std::chrono::steady_clock::time_point (*)();
+
 // One line of a terminal that is redrawn in place.
 class TerminalLine {
   public:
@@ -28,7 +31,8 @@ class TransferProgress {
   public:
     // The summary line goes to lines; redraw says whether a terminal shows this file on its own line
     // (the whole download's line takes its place when files travel together).
-    TransferProgress(std::string name, HeldLines& lines, bool redraw);
+    TransferProgress(std::string name, HeldLines& lines, bool redraw,
+                     ProgressClock now = &std::chrono::steady_clock::now);
     TransferProgress(const TransferProgress&) = delete;
     TransferProgress& operator=(const TransferProgress&) = delete;
 
@@ -45,6 +49,7 @@ class TransferProgress {
     void Draw(bool final);
 
     using Clock = std::chrono::steady_clock;
+    ProgressClock now_;
     std::string name_;
     HeldLines& lines_;
     bool terminal_;
@@ -61,7 +66,8 @@ class TransferProgress {
 // off a terminal, where each file has its own line.
 class DownloadProgress {
   public:
-    DownloadProgress(std::size_t files, std::int64_t expectedBytes, bool show);
+    DownloadProgress(std::size_t files, std::int64_t expectedBytes, bool show,
+                     ProgressClock now = &std::chrono::steady_clock::now);
 
     // Records the state and redraws at most ten times a second. Never fails.
     void Update(std::size_t filesDone, std::int64_t bytesDone, std::int64_t bytesReceived);
@@ -74,6 +80,7 @@ class DownloadProgress {
     void Draw(bool final);
 
     using Clock = std::chrono::steady_clock;
+    ProgressClock now_;
     std::size_t files_;
     std::int64_t expectedBytes_;
     bool show_;

@@ -132,9 +132,13 @@ TEST(FetchTextTest, AStalledReplyIsAbandoned) {
     Staller staller;  // released before the server stops, which waits for its handlers
     staller.Serve(server, "/stall");
     server.Start();
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_THROW(Downloader(Short()).FetchText(server.Url("/stall")), std::runtime_error);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    // The staller lets go after 30 s; only the speed floor gives this reason, whatever the machine's load.
+    try {
+        Downloader(Short()).FetchText(server.Url("/stall"));
+        FAIL() << "no error";
+    } catch (const std::runtime_error& error) {
+        EXPECT_NE(std::string(error.what()).find("Operation too slow"), std::string::npos) << error.what();
+    }
 }
 
 TEST(FetchTextTest, ASelfSignedCertificateIsRefused) {
@@ -261,9 +265,9 @@ TEST_F(HostileReplyTest, SlowDripsEndAtTheSpeedFloorOrTheDeadline) {
         if (target.find("/file") != std::string::npos) {  // 100 B/s: above the old floor, below today's
             RawServer::Send(fd, Headers("Content-Length: 100000\r\n"));
             Drip(fd, std::string(10, 'x'), std::chrono::milliseconds(100), 100000);
-        } else {  // 4 KiB/s: above the floor, but the reply never ends
+        } else {  // 40 KiB/s: far above the floor however loaded the machine, but the reply never ends
             RawServer::Send(fd, Headers("Content-Type: application/json\r\n") + "[");
-            Drip(fd, std::string(400, ' '), std::chrono::milliseconds(100), 1 << 20);
+            Drip(fd, std::string(4000, ' '), std::chrono::milliseconds(100), 1 << 20);
         }
     });
     test::ScopedEnv proxy("http_proxy", raw.ProxyAddress());

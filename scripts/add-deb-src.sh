@@ -11,9 +11,10 @@ if [ -e "$stanzas" ] || [ -e "$lines" ] ||
   exit 0
 fi
 
-# deb822 stanzas whose Types has "deb", with "deb-src" in its place.
+# deb822 stanzas whose Types has "deb", with "deb-src" in its place. The backports suite that the Wine
+# route adds is left out: its newer sources would be taken for the release's own.
 for file in /etc/apt/sources.list.d/*.sources; do
-  [ -e "$file" ] || continue
+  [ -e "$file" ] && [ "$(basename "$file")" != zavr-backports.sources ] || continue
   awk 'BEGIN { RS = ""; ORS = "\n\n" }
        /(^|\n)Types:[^\n]*[ \t]deb([ \t]|\n|$)/ {
          sub(/(^|\n)Types:[^\n]*/, "\nTypes: deb-src"); sub(/^\n/, ""); print }' "$file"

@@ -19,7 +19,10 @@ mark=.zavr-win32-deps
 
 scripts/install-deps.sh windows >&2
 
-source_version() { apt-cache showsrc "$1" 2>/dev/null | sed -n 's/^Version: //p' | sort -V | tail -n 1; }
+# The release's own newest source of a package (a backports suite, where one is configured, is not).
+source_version() {
+  apt-cache showsrc "$1" 2>/dev/null | sed -n 's/^Version: //p' | grep -v '~bpo' | sort -V | tail -n 1
+}
 key="curl-$(source_version curl) boost-$(dpkg-query -W -f='${Version}' libboost1.74-dev) sodium-$(source_version libsodium)"
 if [ -e "$prefix/.built" ] && [ "$(cat "$prefix/.built")" = "$key" ]; then
   echo "$prefix"
@@ -38,7 +41,8 @@ mkdir -p "$prefix/include" "$prefix/lib"
 touch "$prefix/$mark"
 cd "$work"
 echo "Fetching the source packages of curl, $boost_source and libsodium ..." >&2
-if ! apt-get source --download-only curl "$boost_source" libsodium >fetch.log 2>&1; then
+if ! apt-get source --download-only "curl=$(source_version curl)" "$boost_source" \
+  "libsodium=$(source_version libsodium)" >fetch.log 2>&1; then
   cat fetch.log >&2
   exit 1
 fi

@@ -5,13 +5,16 @@
 #   scripts/install-deps.sh fuzz      clang with libFuzzer, for scripts/fuzz.sh
 #   scripts/install-deps.sh windows   the MinGW cross compiler and Debian's source packages (deb-src
 #                                     entries derived from the machine's own), for the Windows program
-#   scripts/install-deps.sh wine      Wine with its 32-bit part (adds the i386 architecture)
+#   scripts/install-deps.sh wine      a 32-bit Wine: the host's wine32:i386 (adds the i386 architecture),
+#                                     else, where the archive cannot provide it, an i386 root with Wine
+#                                     (scripts/build-wine-root.sh); scripts/with-wine.sh runs either
 # When everything is there it touches nothing and needs no root.
 # Exit status: 0 ready; 1 something is missing and this is not root (what and how to install it is said);
 # 2 the package archive cannot provide something today (which and why is said).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/packages.sh
+source scripts/lib/wine-root.sh
 
 native=(
   build-essential cmake ninja-build pkg-config
@@ -52,8 +55,17 @@ case $set in
     ensure_packages "the Windows build" "${native[@]}" "${windows[@]}"
     ;;
   wine)
+    { host_wine_ready || wine_root_ready; } && exit 0
+    if [ "$(id -u)" -ne 0 ]; then
+      echo "There is no 32-bit Wine here. Run as root: sudo scripts/install-deps.sh wine" >&2
+      exit 1
+    fi
     need_source "the i386 architecture" has_i386 "dpkg --add-architecture i386"
-    ensure_packages "the Wine scenarios" "${wine[@]}"
+    status=0
+    ensure_packages "the Wine scenarios" "${wine[@]}" || status=$?
+    [ "$status" -eq 2 ] || exit "$status"
+    echo "So the host's own Wine cannot be had today; an i386 root with Wine takes its place." >&2
+    scripts/build-wine-root.sh >/dev/null
     ;;
   *)
     echo "usage: scripts/install-deps.sh [native|network|fuzz|windows|wine]" >&2

@@ -21,7 +21,7 @@ update_package_indexes() {
   [ -n "${ZAVR_APT_UPDATED:-}" ] && return 0
   export ZAVR_APT_UPDATED=1
   local output
-  if ! output=$(apt-get update -q </dev/null 2>&1); then
+  if ! output=$(apt-get update -q -o DPkg::Lock::Timeout=600 </dev/null 2>&1); then
     echo "Note: apt-get update could not refresh every package index; going on with the indexes at hand:" >&2
     grep -E '^(E|W|Err):' <<<"$output" | sed 's/^/    /' >&2
   fi
@@ -50,7 +50,7 @@ ensure_packages() {
   echo "Installing for $purpose: ${missing[*]}" >&2
   local log
   log=$(mktemp)
-  if DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}" \
+  if DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=600 "${missing[@]}" \
     </dev/null >"$log" 2>&1; then
     rm -f "$log"
     return 0

@@ -55,11 +55,16 @@ case $set in
     ensure_packages "the Windows build" "${native[@]}" "${windows[@]}"
     ;;
   wine)
-    { host_wine_ready || wine_root_ready; } && exit 0
+    host_wine_ready && exit 0
     if [ "$(id -u)" -ne 0 ]; then
-      echo "There is no 32-bit Wine here. Run as root: sudo scripts/install-deps.sh wine" >&2
+      if wine_root_ready; then
+        echo "The 32-bit Wine of this machine is the i386 root $(wine_root_folder), which only root can enter." >&2
+      else
+        echo "There is no 32-bit Wine here. Run as root: sudo scripts/install-deps.sh wine" >&2
+      fi
       exit 1
     fi
+    wine_root_ready && exit 0
     need_source "the i386 architecture" has_i386 "dpkg --add-architecture i386"
     status=0
     ensure_packages "the Wine scenarios" "${wine[@]}" || status=$?

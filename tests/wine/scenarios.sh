@@ -188,8 +188,9 @@ check "version 0" logged "[ZAVR 1] Installed ZAVR product version: 0"
 
 scenario="one run at a time"
 reset
-# The first run holds the lock while the server keeps its product query waiting; a second one starts.
-coproc SERVER { exec "$testserver" --answer-after 8000 '/products/XSE/KA2/1\.json' 200 \
+# The first run holds the lock while the server keeps its product query waiting until the second one
+# has ended.
+coproc SERVER { exec "$testserver" --answer-when "$work/second-ended" '/products/XSE/KA2/1\.json' 200 \
   "$samples/products/XSE/KA2/1.json" "$samples" 2>&1; }
 server_pid=$SERVER_PID
 read -r ready <&"${SERVER[0]}"
@@ -199,12 +200,13 @@ exec 3<&"${SERVER[0]}"
 cat <&3 >"$work/server.log" &
 http_proxy=http://127.0.0.1:$port wine "$exe" >"$work/first.raw" 2>/dev/null &
 first_pid=$!
-for _ in $(seq 300); do # the first run has asked for the products (its console is flushed per line)
+for _ in $(seq 3000); do # the first run has asked for the products (its console is flushed per line)
   grep -q "Fetching available product information" "$work/first.raw" 2>/dev/null && break
   sleep 0.1
 done
 http_proxy=http://127.0.0.1:$port wine "$exe" >"$work/second.raw" 2>/dev/null
 second_status=$?
+touch "$work/second-ended"
 wait "$first_pid"
 first_status=$?
 kill "$server_pid" 2>/dev/null

@@ -112,10 +112,17 @@ UpdateCounts Updater::UpdateProducts() {
                 DownloadProductFiles(p, v, productTempFolder);
                 const int installed = InstallProductFiles(p, v, productTempFolder, simFolder);
                 // The version is recorded only after every file is in place, checked and on the disk; the
-                // update's journal then has done its work, and not before.
-                if (installed > 0 &&
-                    WriteRegistryString(RegistryRoot::LocalMachine, uninstallKey, "DisplayVersion", p.PVDec))
+                // update's journal then has done its work, and not before. Unrecorded, the update has not
+                // happened: the journal stays, so that the next run keeps the backups and records it.
+                if (installed > 0) {
+                    if (!WriteRegistryString(RegistryRoot::LocalMachine, uninstallKey, "DisplayVersion",
+                                             p.PVDec))
+                        throw std::runtime_error(
+                            "The new files are in place, but the new version could not be recorded (see "
+                            "above); "
+                            "run the updater again to record it.");
                     FinishProductInstall(p, productTempFolder);
+                }
                 WriteLog(1, "Great, " + Describe(p) + " was successfully updated to the latest version!");
                 ++counts.succeeded;
             } catch (const std::runtime_error& error) {

@@ -9,10 +9,12 @@
 
 #include <boost/filesystem.hpp>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
 #include "platform/durable_file.h"
 #include "platform/environment.h"
@@ -133,18 +135,32 @@ bool LoadStore(const std::string& path, json& store, std::string& problem) {
     return true;
 }
 
-// Holds an exclusive lock on the store's lock file for its lifetime.
+// Holds an exclusive lock on the store's lock file for its lifetime. Waits for it a few seconds at most:
+// a program that keeps it longer must not hang the run.
 class StoreLock {
   public:
     explicit StoreLock(const std::string& lockPath) {
         fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd_ < 0) return;
-        while (::flock(fd_, LOCK_EX) != 0) {
-            if (errno == EINTR) continue;
-            ::close(fd_);
-            fd_ = -1;
+        if (fd_ < 0) {
+            problem_ = std::strerror(errno);
             return;
         }
+        for (int retry = 0;; ++retry) {
+            if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return;
+            if (errno == EINTR) continue;
+            if (errno != EWOULDBLOCK) {
+                problem_ = std::strerror(errno);
+                break;
+            }
+            if (retry == kRetries) {
+                problem_ = "another program holds its lock " + lockPath + " and has not let go in " +
+                           std::to_string(kRetries * kRetryWait.count() / 1000) + " seconds";
+                break;
+            }
+            std::this_thread::sleep_for(kRetryWait);
+        }
+        ::close(fd_);
+        fd_ = -1;
     }
     ~StoreLock() {
         if (fd_ >= 0) ::close(fd_);  // closing releases the lock
@@ -152,9 +168,14 @@ class StoreLock {
     StoreLock(const StoreLock&) = delete;
     StoreLock& operator=(const StoreLock&) = delete;
     bool Held() const { return fd_ >= 0; }
+    // Why the lock is not held.
+    const std::string& Problem() const { return problem_; }
 
   private:
+    static constexpr int kRetries = 50;
+    static constexpr std::chrono::milliseconds kRetryWait{100};
     int fd_ = -1;
+    std::string problem_;
 };
 
 }  // namespace
@@ -190,7 +211,7 @@ RegistryWriteResult WriteRegistryValue(RegistryRoot root, const std::string& sub
     if (!folder.empty()) boost::filesystem::create_directories(folder, folderError);
     StoreLock lock(path + ".lock");
     if (!lock.Held()) {
-        result.problem = "I cannot lock the registry file " + path + ": " + std::strerror(errno) + ".";
+        result.problem = "I cannot lock the registry file " + path + ": " + lock.Problem() + ".";
         return result;
     }
     json store;

@@ -267,5 +267,25 @@ TEST_F(UpdateRunTest, AnEmptyFileListSucceedsWithoutRecordingTheVersion) {
     EXPECT_EQ(sandbox.RegistryValue(kHklm, test::kUninstallKey, "DisplayVersion"), "1.2.3");
 }
 
+TEST_F(UpdateRunTest, AVersionThatCannotBeRecordedIsAFailureThatTheNextRunMends) {
+    boost::filesystem::create_directories(sandbox.registryFile + ".lock");  // no lock can be taken
+    ASSERT_EQ(sandbox.Run().exitCode, kExitComplete);
+    EXPECT_TRUE(sandbox.LastRunLogHas(
+        "[ZAVR 2] Update terminated abnormally for KA2 Orvane for XSE: The new files are in place, but the "
+        "new "
+        "version could not be recorded (see above); run the updater again to record it."));
+    EXPECT_FALSE(sandbox.LastRunLogHasStart("[ZAVR 1] Great, "));
+    EXPECT_TRUE(sandbox.LastRunLogHas("[ZAVR 1] Installed products that failed to update: 1"));
+    EXPECT_TRUE(sandbox.LastRunLogHas("[ZAVR 1] Installed products successfully updated: 0"));
+    EXPECT_EQ(sandbox.RegistryValue(kHklm, test::kUninstallKey, "DisplayVersion"), "1.1.0");
+    EXPECT_TRUE(Exists(sandbox.tempFolder + "Backup/zavr-install-1001.json")) << "the journal stays";
+
+    boost::filesystem::remove(sandbox.registryFile + ".lock");
+    ASSERT_EQ(sandbox.Run().exitCode, kExitComplete);
+    EXPECT_TRUE(sandbox.LastRunLogHas("[ZAVR 1] Installed products successfully updated: 1"));
+    EXPECT_EQ(sandbox.RegistryValue(kHklm, test::kUninstallKey, "DisplayVersion"), "1.2.3");
+    EXPECT_EQ(ReadFile(sandbox.backupFolder + "ZAVR KA2/aircraft.cfg"), "cfg as installed");
+}
+
 }  // namespace
 }  // namespace zavr

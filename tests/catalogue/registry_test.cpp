@@ -1,6 +1,8 @@
 #include "catalogue/registry.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -130,6 +132,21 @@ TEST_F(RegistryTest, CorruptFileIsReportedAndNeverOverwritten) {
         EXPECT_NE(console.find("[ZAVR 2] Failed to open registry key for writing!\n"), std::string::npos);
         EXPECT_EQ(ReadFile(file), content);
     }
+}
+
+TEST_F(RegistryTest, ALockHeldElsewhereFailsTheWriteWithinSecondsAndChangesNothing) {
+    WriteFile(file, R"({"HKEY_LOCAL_MACHINE": {"K": {"V": "old"}}})");
+    const int holder = ::open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);  // another open file: as another program's lock
+    const std::string console = Write(RegistryRoot::LocalMachine, "K", "V", "new");
+    ::close(holder);
+    EXPECT_NE(
+        console.find("[ZAVR 2] I cannot lock the registry file " + file +
+                     ": another program holds its lock " + file + ".lock and has not let go in 5 seconds.\n"),
+        std::string::npos)
+        << console;
+    EXPECT_NE(console.find("[ZAVR 2] Failed to open registry key for writing!\n"), std::string::npos);
+    EXPECT_EQ(ReadFile(file), R"({"HKEY_LOCAL_MACHINE": {"K": {"V": "old"}}})");
 }
 
 TEST_F(RegistryTest, ConcurrentWritersFromTwoProcessesBothSurvive) {

@@ -18,6 +18,7 @@ UpdateSandbox::UpdateSandbox()
       productFolder(simFolder + "ZAVR KA2/"),
       tempFolder(dataFolder + "KA2 Orvane/XSE/"),
       backupFolder(tempFolder + "Backup/KA2/XSE/"),
+      registryFile(dir_ / "registry.json"),
       releaseRoot_(dir_ / "release") {
     boost::filesystem::create_directories(productFolder);
     boost::filesystem::create_directories(releaseRoot_);
@@ -48,7 +49,7 @@ void UpdateSandbox::Install(const std::string& displayVersion, bool simulatorIns
     nlohmann::json registry = {
         {"HKEY_LOCAL_MACHINE", {{kUninstallKey, {{"DisplayVersion", displayVersion}}}}}};
     if (simulatorInstalled) registry["HKEY_CURRENT_USER"] = {{kSimKey, {{"AppPath", dir_ / "sim"}}}};
-    WriteFile(dir_ / "registry.json", registry.dump(2));
+    WriteFile(registryFile, registry.dump(2));
 }
 
 void UpdateSandbox::Start() {
@@ -62,7 +63,7 @@ std::map<std::string, std::string> UpdateSandbox::Environment() {
     if (!started_) Start();
     return {
         {"APPDATA", dir_ / "appdata"},
-        {"ZAVR_REGISTRY", dir_ / "registry.json"},
+        {"ZAVR_REGISTRY", registryFile},
         // The server's address is built into the program; the test server is its proxy.
         {"http_proxy", server_.ProxyAddress()},
     };
@@ -76,7 +77,7 @@ ProcessResult UpdateSandbox::Run(const std::map<std::string, std::string>& overr
 }
 
 nlohmann::json UpdateSandbox::Registry() const {
-    return nlohmann::json::parse(ReadFile(dir_ / "registry.json"));
+    return nlohmann::json::parse(ReadFile(registryFile));
 }
 
 std::string UpdateSandbox::RegistryValue(const std::string& root, const std::string& key,

@@ -67,6 +67,7 @@ class UpdateSandbox {
     std::string productFolder;               // simFolder + "ZAVR KA2/"
     std::string tempFolder;                  // dataFolder + "KA2 Orvane/XSE/"
     std::string backupFolder;                // tempFolder + "Backup/KA2/XSE/"
+    std::string registryFile;                // the registry stand-in that the runs are given
     std::string program = ZAVR_UPDATER_EXE;  // what Run starts
 
   private:

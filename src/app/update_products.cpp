@@ -118,9 +118,8 @@ UpdateCounts Updater::UpdateProducts() {
                     if (!WriteRegistryString(RegistryRoot::LocalMachine, uninstallKey, "DisplayVersion",
                                              p.PVDec))
                         throw std::runtime_error(
-                            "The new files are in place, but the new version could not be recorded (see "
-                            "above); "
-                            "run the updater again to record it.");
+                            "The new files are in place, but the new version could not be recorded "
+                            "(see above); run the updater again to record it.");
                     FinishProductInstall(p, productTempFolder);
                 }
                 WriteLog(1, "Great, " + Describe(p) + " was successfully updated to the latest version!");

@@ -27,7 +27,7 @@ fi
 ensure_packages "the i386 root with Wine" mmdebstrap arch-test
 ensure_i386_runs
 
-codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+codename=$(release_codename)
 archive=$(main_archive)
 if [ -z "$archive" ]; then
   echo "No package source of this machine serves its release $codename; I cannot build the i386 root." >&2

@@ -3,11 +3,14 @@
 # by scripts/install-deps.sh, scripts/build-wine-root.sh and scripts/with-wine.sh. Needs
 # scripts/lib/packages.sh sourced first.
 
+# This machine's Debian release, by its code name (bookworm).
+release_codename() { (. /etc/os-release && echo "$VERSION_CODENAME"); }
+
 # The root's folder: $ZAVR_WINE_ROOT, else /var/cache/zavr/wine-i386 (only root can build or use it).
 wine_root_folder() { realpath -m "${ZAVR_WINE_ROOT:-/var/cache/zavr/wine-i386}"; }
 
 # What a root must have been built from to be used as it is; a change of recipe builds it anew.
-wine_root_recipe() { echo "wine-i386 recipe 1, $(. /etc/os-release && echo "$VERSION_CODENAME")"; }
+wine_root_recipe() { echo "wine-i386 recipe 1, $(release_codename)"; }
 
 wine_root_ready() {
   local root
@@ -37,7 +40,7 @@ remove_unmounted() {
 # The archive address that the machine's apt uses for its own release's main suite.
 main_archive() {
   local codename
-  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  codename=$(release_codename)
   apt-get indextargets --format '$(REPO_URI)' 'Identifier: Packages' "Release: $codename" 2>/dev/null | head -n 1
 }
 
@@ -57,7 +60,7 @@ ensure_i386_runs() {
     return 1
   fi
   local codename qemu
-  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  codename=$(release_codename)
   qemu=$(dpkg-query -W -f='${Version}' qemu-user-static 2>/dev/null || true)
   if [ -z "$qemu" ] || dpkg --compare-versions "$qemu" lt 1:8; then
     add_backports "$codename" || return

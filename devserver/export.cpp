@@ -102,7 +102,7 @@ std::size_t ExportRelease(Release& release, const std::string& out, const Signin
             written += 2;
             if (key != nullptr) {
                 WriteText(list.string() + ".sig",
-                          SignatureText(*key, FileListMessage(product.id, version, reply)));
+                          SignatureText(*key, FileListMessage(product.id, version, product.version, reply)));
                 ++written;
             }
         }

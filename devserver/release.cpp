@@ -89,6 +89,12 @@ std::optional<Release::Product> Release::FindProduct(std::int32_t id) const {
     return std::nullopt;
 }
 
+std::optional<std::int32_t> Release::CurrentVersion(std::int32_t productId) const {
+    const std::optional<Product> product = FindProduct(productId);
+    if (!product) return std::nullopt;
+    return product->version;
+}
+
 std::vector<PublishedProduct> Release::Products() const {
     std::vector<PublishedProduct> products;
     for (const std::string& row : Rows()) {

@@ -41,6 +41,9 @@ class Release {
     // no product document names the product. Throws std::runtime_error for an unreadable document.
     std::optional<std::vector<ReleaseFile>> FilesFor(std::int32_t productId, std::int32_t version) const;
 
+    // The ProdVersion of the product; nullopt when no product document names it. Throws as FilesFor.
+    std::optional<std::int32_t> CurrentVersion(std::int32_t productId) const;
+
     // Where the current copy of `relative` (slash-separated) for catalogue row `row` ("XSE/KA2/1")
     // lies; nullopt when none of the row's products has it.
     std::optional<std::string> FileOnDisk(const std::string& row, const std::string& relative) const;

@@ -96,7 +96,9 @@ void MountSignatures(httplib::Server& server, Release& release, const SigningKey
             const std::string list = release.FileListReply(*files);
             const auto product = IntegerParameter(request, "product");
             const auto version = IntegerParameter(request, "version");
-            response.set_content(SignatureText(key, FileListMessage(*product, *version, list)), "text/plain");
+            const std::int32_t target = release.CurrentVersion(*product).value_or(*version);
+            response.set_content(SignatureText(key, FileListMessage(*product, *version, target, list)),
+                                 "text/plain");
         });
     });
 }

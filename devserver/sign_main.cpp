@@ -15,9 +15,10 @@ int Usage() {
         "usage: zavr-sign new-key KEY-FILE\n"
         "       zavr-sign public-key KEY-FILE\n"
         "       zavr-sign product-document KEY-FILE <sim>/<aircraft>/<row>.json\n"
-        "       zavr-sign file-list KEY-FILE PRODUCT-ID INSTALLED-VERSION REPLY-FILE\n"
+        "       zavr-sign file-list KEY-FILE PRODUCT-ID INSTALLED-VERSION TARGET-VERSION REPLY-FILE\n"
         "new-key writes a new private key to KEY-FILE (never over a file) and its public key, the value\n"
-        "of ZAVR_RELEASE_PUBLIC_KEY, to KEY-FILE.pub. The other two write <file>.sig beside the file.\n"
+        "of ZAVR_RELEASE_PUBLIC_KEY, to KEY-FILE.pub. The other two write <file>.sig beside the file;\n"
+        "TARGET-VERSION is the ProdVersion the list installs.\n"
         "zavr-devserver --key KEY-FILE signs a whole release as it serves or exports it.\n");
     return 2;
 }
@@ -57,11 +58,11 @@ int main(int argc, char** argv) {
             WriteSignature(document,
                            SignatureText(ReadKeyFile(keyFile),
                                          zavr::ProductDocumentMessage(document, ReadWholeFile(document))));
-        } else if (command == "file-list" && argc == 6) {
-            const std::string list = argv[5];
+        } else if (command == "file-list" && argc == 7) {
+            const std::string list = argv[6];
             WriteSignature(list, SignatureText(ReadKeyFile(keyFile),
                                                zavr::FileListMessage(Number(argv[3]), Number(argv[4]),
-                                                                     ReadWholeFile(list))));
+                                                                     Number(argv[5]), ReadWholeFile(list))));
         } else {
             return Usage();
         }

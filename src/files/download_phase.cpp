@@ -199,8 +199,10 @@ void DownloadFiles(const Downloader& downloader, const ProductInfo& product, std
     WriteLog(0, listUrl);
     const std::string list = downloader.FetchText(listUrl);
     if (releaseKey) {
-        const std::string problem = SignatureProblem(downloader, *releaseKey, listUrl,
-                                                     FileListMessage(product.ProductID, version, list));
+        const std::string problem = SignatureProblem(
+            downloader, *releaseKey, listUrl,
+            FileListMessage(product.ProductID, version, product.ProdVersion, list),
+            OldFileListMessage(product.ProductID, version, list));
         if (!problem.empty())
             throw std::runtime_error("The server's file list for " + product.ProdName +
                                      " was not signed by the maker: " + problem +

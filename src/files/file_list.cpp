@@ -87,12 +87,6 @@ FileEntry ReadFileEntry(const nlohmann::json& entry, std::size_t number) {
     if (file.FilePath.empty() || IsSeparator(file.FilePath.back()))
         throw std::runtime_error(where + " names the path \"" + file.FilePath +
                                  "\", which I refuse: it names no file.");
-    const std::string suffix = kPartialSuffix;
-    if (file.FilePath.size() >= suffix.size() &&
-        LowerCase(file.FilePath.substr(file.FilePath.size() - suffix.size())) == suffix)
-        throw std::runtime_error(where + " names the path \"" + file.FilePath +
-                                 "\", which I refuse: its name ends in \"" + suffix +
-                                 "\", which I give a download until it is complete.");
     return file;
 }
 
@@ -112,6 +106,12 @@ std::string UnsafePathReason(const std::string& path) {
         if (element == ".") return "it holds a \".\" element";
         if (element.empty() && end < path.size()) return "it holds an empty element (a doubled separator)";
         if (first && LowerCase(element) == "backup") return "it reaches into the updater's Backup folder";
+        // A folder of that name would stand where a download of the same name keeps its partial file.
+        const std::string suffix = kPartialSuffix;
+        if (element.size() >= suffix.size() &&
+            LowerCase(element.substr(element.size() - suffix.size())) == suffix)
+            return "it has an element ending in \"" + suffix +
+                   "\", the name I give a download until it is complete";
         start = end + 1;
     }
     return std::string();

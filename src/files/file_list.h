@@ -45,8 +45,9 @@ std::string SameFileKey(const std::string& path);
 // unusable; empty when it is safe. Refused: an absolute path (a leading separator or a drive letter),
 // a ".." or "." element, an empty element inside the path (a doubled separator; one trailing separator
 // is allowed), a first element "Backup" in any letter case (the updater's own backup tree lies there in
-// the temporary folder), a colon (a drive or an alternate stream on Windows), a zero byte and any
-// other control character.
+// the temporary folder), an element ending in ".zavr-part" in any letter case (the name of a partial
+// download), a colon (a drive or an alternate stream on Windows), a zero byte and any other control
+// character.
 std::string UnsafePathReason(const std::string& path);
 
 // Why a product's name or simulator cannot be a folder name under the data folder; empty when it can.

@@ -57,7 +57,13 @@ std::string ProductDocumentMessage(const std::string& infoUrl, const std::string
     return "ZAVR product document\n" + row + "\n" + document;
 }
 
-std::string FileListMessage(std::int32_t product, std::int32_t version, const std::string& reply) {
+std::string FileListMessage(std::int32_t product, std::int32_t version, std::int32_t target,
+                            const std::string& reply) {
+    return "ZAVR file list 2\nproduct=" + std::to_string(product) + "\nversion=" + std::to_string(version) +
+           "\ntarget=" + std::to_string(target) + "\n" + reply;
+}
+
+std::string OldFileListMessage(std::int32_t product, std::int32_t version, const std::string& reply) {
     return "ZAVR file list\nproduct=" + std::to_string(product) + "\nversion=" + std::to_string(version) +
            "\n" + reply;
 }
@@ -72,7 +78,7 @@ bool SignatureHolds(const ReleaseKey& key, const Signature& signature, const std
 }
 
 std::string SignatureProblem(const Downloader& downloader, const ReleaseKey& key, const std::string& replyUrl,
-                             const std::string& message) {
+                             const std::string& message, const std::string& oldMessage) {
     const std::string url = SignatureUrl(replyUrl);
     std::string text;
     long status = 0;
@@ -90,10 +96,14 @@ std::string SignatureProblem(const Downloader& downloader, const ReleaseKey& key
     } catch (const std::runtime_error& error) {
         return "the signature at " + EscapeSpaces(url) + " is malformed: " + error.what();
     }
-    if (!SignatureHolds(key, signature, message))
+    if (SignatureHolds(key, signature, message)) return std::string();
+    if (!oldMessage.empty() && SignatureHolds(key, signature, oldMessage))
         return "the signature at " + EscapeSpaces(url) +
-               " does not hold: it was made by another key, for another query, or over other content";
-    return std::string();
+               " is of an older form that does not name the version the list installs, which I no longer "
+               "accept; the maker must sign the release again with a current zavr-sign";
+    return "the signature at " + EscapeSpaces(url) +
+           " does not hold: it was made by another key, for another query or release, or over other "
+           "content";
 }
 
 }  // namespace zavr

@@ -97,6 +97,10 @@ TEST_F(HostileFileListTest, UnsafeFilePathsAreRefusedBeforeAnythingIsWritten) {
         {"Backup\\KA2\\XSE\\ZAVR KA2", "Backup\\KA2\\XSE\\ZAVR KA2\\aircraft.cfg",
          "Backup\\KA2\\XSE\\ZAVR KA2", "reaches into the updater's Backup folder"},
         {"bACKUP", "bACKUP\\x", "bACKUP", "reaches into the updater's Backup folder"},
+        {"a.ZAVR-PART", "a.ZAVR-PART\\x", "a.ZAVR-PART",
+         "has an element ending in \".zavr-part\", the name I give a download until it is complete"},
+        {"a", "a\\x.zavr-part", "a\\x.zavr-part",
+         "has an element ending in \".zavr-part\", the name I give a download until it is complete"},
     };
     for (const auto& c : cases) {
         ServeFileList(json::array({Entry(c.folder, c.path)}).dump());

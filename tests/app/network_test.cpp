@@ -130,7 +130,8 @@ TEST_F(NetworkTest, WhatTheMakerDidNotSignIsRefusedBeforeAnythingIsFetched) {
         {"a list signed by another key",
          [&] {
              test::TempDir other;
-             sign(devserver::MakeKeyFile(other / "key"), FileListMessage(1001, 110, test::ReadFile(list)));
+             sign(devserver::MakeKeyFile(other / "key"),
+                  FileListMessage(1001, 110, 123, test::ReadFile(list)));
          },
          false, "does not hold"},
         {"the list for another version in its place",
@@ -141,8 +142,13 @@ TEST_F(NetworkTest, WhatTheMakerDidNotSignIsRefusedBeforeAnythingIsFetched) {
                                           boost::filesystem::copy_options::overwrite_existing);
          },
          false, "does not hold"},
-        {"the list for another product", [&] { sign(key, FileListMessage(1002, 110, test::ReadFile(list))); },
-         false, "does not hold"},
+        {"the list for another product",
+         [&] { sign(key, FileListMessage(1002, 110, 123, test::ReadFile(list))); }, false, "does not hold"},
+        {"an older release's list for the same installed version",
+         [&] { sign(key, FileListMessage(1001, 110, 122, test::ReadFile(list))); }, false, "does not hold"},
+        {"a list signed in the form that named no target",
+         [&] { sign(key, OldFileListMessage(1001, 110, test::ReadFile(list))); }, false,
+         "is of an older form that does not name the version the list installs"},
         {"a list without a signature", [&] { boost::filesystem::remove(list + ".sig"); }, false,
          "there is no signature at https://127.0.0.1:18643/filelist.sig?product=1001&version=110 (the server "
          "answered 404)"},

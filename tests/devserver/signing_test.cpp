@@ -36,13 +36,13 @@ TEST(SigningTest, TheDevelopmentServerSignsWhatItServesWithAKeyItMade) {
     EXPECT_EQ(SignatureProblem(downloader, *releaseKey, document,
                                ProductDocumentMessage(document, downloader.FetchText(document))),
               "");
-    EXPECT_EQ(
-        SignatureProblem(downloader, *releaseKey, list, FileListMessage(7, 110, downloader.FetchText(list))),
-        "");
-    EXPECT_NE(
-        SignatureProblem(downloader, *releaseKey, list, FileListMessage(7, 100, downloader.FetchText(list))),
-        "")
+    const std::string reply = downloader.FetchText(list);
+    const std::int32_t target = release.CurrentVersion(7).value();
+    EXPECT_EQ(SignatureProblem(downloader, *releaseKey, list, FileListMessage(7, 110, target, reply)), "");
+    EXPECT_NE(SignatureProblem(downloader, *releaseKey, list, FileListMessage(7, 100, target, reply)), "")
         << "a list is bound to its installed version";
+    EXPECT_NE(SignatureProblem(downloader, *releaseKey, list, FileListMessage(7, 110, target - 1, reply)), "")
+        << "and to the version it installs";
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ TEST(ReleaseSignatureTest, WhatIsSignedNamesTheQueryItAnswers) {
     EXPECT_EQ(ProductDocumentMessage("https://u.example/base/products/P3D/KB1/2.json", "[]"),
               "ZAVR product document\nP3D/KB1/2\n[]");
     EXPECT_EQ(ProductDocumentMessage("P3D/KB1/2.json", "[]"), "ZAVR product document\nP3D/KB1/2\n[]");
-    EXPECT_EQ(FileListMessage(1001, -5, "[]"), "ZAVR file list\nproduct=1001\nversion=-5\n[]");
+    EXPECT_EQ(FileListMessage(1001, -5, 7, "[]"), "ZAVR file list 2\nproduct=1001\nversion=-5\ntarget=7\n[]");
 }
 
 }  // namespace

@@ -51,7 +51,7 @@ class DownloadRun {
           files_(std::move(files)),
           entries_(files_.size()),
           n_(std::to_string(files_.size())),
-          batch_(downloader),
+          batch_(downloader, tempFolder),
           progress_(files_.size(), ExpectedBytes(), downloader.FilesInFlight() > 1) {}
 
     // Brings every entry in, as many at once as the downloader allows. Throws the failure of the first
@@ -118,8 +118,7 @@ class DownloadRun {
         try {
             lines.Log(1, "*** Downloading file " + std::to_string(i + 1) + " of " + n_ + " ***");
             const std::string relative = LocalRelativePath(file.FilePath);
-            RefuseLinks(tempFolder_, relative);
-            RefuseLinks(tempFolder_, relative + kPartialSuffix);
+            RefuseLinks(tempFolder_, FoldersOf(relative));
             ClearWayInOwnTree(tempFolder_, LocalRelativePath(file.Folder), relative);
             const std::string entryFolder = tempFolder_ + LocalRelativePath(file.Folder);
             if (PathExists(entryFolder))
@@ -199,10 +198,10 @@ void DownloadFiles(const Downloader& downloader, const ProductInfo& product, std
     WriteLog(0, listUrl);
     const std::string list = downloader.FetchText(listUrl);
     if (releaseKey) {
-        const std::string problem = SignatureProblem(
-            downloader, *releaseKey, listUrl,
-            FileListMessage(product.ProductID, version, product.ProdVersion, list),
-            OldFileListMessage(product.ProductID, version, list));
+        const std::string problem =
+            SignatureProblem(downloader, *releaseKey, listUrl,
+                             FileListMessage(product.ProductID, version, product.ProdVersion, list),
+                             OldFileListMessage(product.ProductID, version, list));
         if (!problem.empty())
             throw std::runtime_error("The server's file list for " + product.ProdName +
                                      " was not signed by the maker: " + problem +

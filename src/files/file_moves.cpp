@@ -5,6 +5,7 @@
 
 #include "platform/file_copy.h"
 #include "platform/paths.h"
+#include "server/file_transfer.h"
 
 namespace fs = boost::filesystem;
 
@@ -53,9 +54,21 @@ void ClearWayInOwnTree(const std::string& root, const std::string& folderRelativ
         if (type != fs::file_not_found) fs::remove(fs::path(path));  // a file left where a folder now goes
         return false;
     });
-    const fs::path file(root + fileRelative);
-    const fs::file_type type = fs::symlink_status(file).type();
-    if (type != fs::file_not_found && type != fs::regular_file) fs::remove_all(file);
+    for (const std::string& path : {root + fileRelative, root + fileRelative + kPartialSuffix}) {
+        boost::system::error_code error;
+        const fs::file_type type = fs::symlink_status(fs::path(path), error).type();
+        if (type == fs::file_not_found || type == fs::regular_file || type == fs::status_error) continue;
+        if (type == fs::directory_file && !fs::is_empty(fs::path(path)))
+            throw std::runtime_error(path +
+                                     " is a folder with something in it, where I keep a file of my own; I "
+                                     "leave it alone. Remove it and run me again.");
+        fs::remove(fs::path(path));  // a link goes itself, never what it leads to
+    }
+}
+
+std::string FoldersOf(const std::string& relative) {
+    const std::size_t last = relative.rfind(kPathSeparator);
+    return last == std::string::npos ? std::string() : relative.substr(0, last);
 }
 
 void RefuseIfNotAFile(const std::string& path) {
@@ -69,11 +82,13 @@ std::string LinkedFile(const std::string& path) {
     return fs::canonical(fs::path(path)).string();
 }
 
-void MakeBackup(const std::string& original, const std::string& backup) {
+void MakeBackup(const std::string& original, const std::string& backup,
+                const std::function<void(std::uint64_t bytes)>& beforeCopy) {
     boost::system::error_code error;
     fs::remove(fs::path(backup), error);
     fs::create_hard_link(fs::path(original), fs::path(backup), error);
     if (!error) return;
+    beforeCopy(fs::file_size(fs::path(original)));
     CopyFileData(original, backup);  // another volume, or one without hard links
 }
 

@@ -1,6 +1,8 @@
 // File-system questions and moves that both update phases ask and make.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 namespace zavr {
@@ -15,12 +17,17 @@ bool PathExists(const std::string& path);
 // element of relative that exists. Nothing is created or changed.
 void RefuseLinks(const std::string& root, const std::string& relative);
 
-// The temporary tree is the updater's own: what stands where a folder of folderRelative or the file
-// fileRelative must go, and is of the wrong kind (a file where a folder goes, a folder or FIFO where a
-// file goes), is removed. Links are refused before this (RefuseLinks). Throws the file-system library's
-// error.
+// The temporary tree is the updater's own, and heals: what stands where a folder of folderRelative must
+// go and is not a folder is removed; what stands where the file fileRelative or its partial file must go
+// and is not a regular file (a link, which is removed itself, a FIFO, an empty folder) is removed. Links
+// among the folders are refused before this (RefuseLinks); nothing is removed by recursing. Throws
+// std::runtime_error naming it for a folder with something in it where a file must go, and the
+// file-system library's error.
 void ClearWayInOwnTree(const std::string& root, const std::string& folderRelative,
                        const std::string& fileRelative);
+
+// The folders of a local relative path: everything before its last separator; empty for none.
+std::string FoldersOf(const std::string& relative);
 
 // Throws std::runtime_error naming path when something other than a regular file stands there (a folder,
 // a FIFO, a device): nothing of it can be backed up or replaced as a file.
@@ -31,9 +38,11 @@ void RefuseIfNotAFile(const std::string& path);
 std::string LinkedFile(const std::string& path);
 
 // Makes backup hold the content of original: a hard link to it where the volume allows one (no data
-// moves, and original is only ever replaced by a rename, never written in place), otherwise a copy.
-// An earlier file at backup is replaced. Throws the file-system library's error.
-void MakeBackup(const std::string& original, const std::string& backup);
+// moves, and original is only ever replaced by a rename, never written in place), otherwise a copy,
+// which beforeCopy(bytes) may refuse by throwing. An earlier file at backup is replaced. Throws the
+// file-system library's error and what beforeCopy throws.
+void MakeBackup(const std::string& original, const std::string& backup,
+                const std::function<void(std::uint64_t bytes)>& beforeCopy);
 
 // Copies source to partial, which must not exist yet, and returns normally only when it is all there.
 // Throws the file-system library's error when the copy fails; partial is then removed.

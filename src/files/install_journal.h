@@ -2,6 +2,10 @@
 // first installed file is replaced and removed once the new version is recorded, it tells a run that
 // follows a failed or killed one which backups already hold the user's own files (and which files the
 // update itself added), and which partial files in the simulator folder are provably the updater's.
+//
+// The journal lies in a folder that other programs of the user can write, so it is read as input, never
+// as authority: it carries no path (only each file's key and the random part of its partial file's
+// name, both checked), it is never quoted, and every claim in it is checked before it is relied on.
 #pragma once
 
 #include <cstdint>
@@ -11,9 +15,12 @@
 namespace zavr {
 
 struct JournalFile {
-    std::string key;        // the entry's FilePath as a local relative path
+    std::string key;        // the entry's FilePath as a local relative path (a safe relative path)
     bool backedUp = false;  // its backup holds the user's file; false: the update added it
-    std::string partial;    // the partial file that the attempt may have left beside it; may be empty
+    std::string token;      // the 16 hexadecimal digits of its partial file's name; empty for none
+    // A journal written before tokens names the partial file whole: it is used only where it equals
+    // the name derived from the key and the token.
+    std::string writtenPartial;
 };
 
 struct InstallJournal {
@@ -28,8 +35,13 @@ struct InstallJournal {
 // trees that the server cannot reach.
 std::string JournalPath(const std::string& tempFolder, std::int32_t productId);
 
-// The journal at path; an empty one when there is none. Throws std::runtime_error naming the file when
-// it is there but cannot be read or is not a journal: its backups might then be overwritten.
+// The partial file named by token beside target (the file an entry replaces).
+std::string JournalPartialPath(const std::string& target, const std::string& token);
+
+// The journal at path; an empty one when there is none, or when what stands there is not a plain file
+// (a link, a FIFO, a folder: not one the updater wrote; a level-0 line says it is ignored). Throws
+// std::runtime_error naming the file, never quoting it, when it cannot be read, is larger than any
+// journal the updater writes, or is not a journal: its backups might then be overwritten.
 InstallJournal ReadJournal(const std::string& path);
 
 // Replaces the journal at path durably. Throws std::runtime_error naming the file when it cannot.

@@ -12,8 +12,10 @@
 #include "files/file_moves.h"
 #include "files/install_journal.h"
 #include "log/log.h"
+#include "platform/disk_space.h"
 #include "platform/durable_file.h"
 #include "platform/paths.h"
+#include "server/progress.h"
 
 namespace zavr {
 namespace {
@@ -45,15 +47,75 @@ void Flush(const std::string& folder, const char* what) {
                                  folder + "); I stop before relying on them.");
 }
 
-// Partial files that an earlier attempt named in its journal: created exclusively under a name only it
-// used, so they are provably the updater's. Anything else of that name is left alone.
-void RemoveLeftovers(const InstallJournal& journal) {
-    for (const JournalFile& file : journal.files) {
-        if (file.partial.empty()) continue;
-        boost::system::error_code error;
-        if (boost::filesystem::symlink_status(file.partial, error).type() == boost::filesystem::regular_file)
-            RemoveQuietly(file.partial);
+// Whether the disk that holds folder can take bytes more and keep reserve free; throws the disk sentence
+// otherwise.
+void RequireRoom(const std::string& folder, std::uint64_t bytes, std::uint64_t reserve,
+                 const std::string& what) {
+    const std::uint64_t free = FreeDiskBytes(folder);
+    if (free >= reserve && free - reserve >= bytes) return;
+    throw std::runtime_error(
+        "The disk that holds " + folder + " is nearly full: " + what + " need " +
+        HumanBytes(static_cast<double>(bytes)) + " and I keep " + HumanBytes(static_cast<double>(reserve)) +
+        " of it free, so I replaced none of your files. Free some space there and run me "
+        "again.");
+}
+
+// What each entry replaces: its destination, or a link's target. Refuses links in the updater's own
+// folders and anything at a destination that is not a file.
+std::vector<std::string> Targets(const std::vector<FileEntry>& files, const InstallPlace& place) {
+    const std::string backupRelative = place.backupRoot.substr(place.tempFolder.size());
+    std::vector<std::string> targets;
+    for (const FileEntry& file : files) {
+        const std::string relative = LocalRelativePath(file.FilePath);
+        RefuseLinks(place.tempFolder, relative);
+        RefuseLinks(place.tempFolder, backupRelative + relative);
+        targets.push_back(LinkedFile(place.simFolder + relative));
+        RefuseIfNotAFile(targets.back());
     }
+    return targets;
+}
+
+// Partial files that an earlier attempt at this update left beside the files of this list. Their names
+// are derived from the entry and the journal's token, never taken from the journal: created
+// exclusively under a name only that attempt used, they are provably the updater's. A name that an
+// older journal wrote whole is used only where it equals the derived one.
+void RemoveLeftovers(const InstallJournal& journal, const std::vector<FileEntry>& files,
+                     const std::vector<std::string>& targets) {
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const JournalFile* record = journal.Find(LocalRelativePath(files[i].FilePath));
+        if (record == nullptr || record->token.empty()) continue;
+        const std::string partial = JournalPartialPath(targets[i], record->token);
+        if (!record->writtenPartial.empty() && record->writtenPartial != partial) continue;
+        boost::system::error_code error;
+        if (boost::filesystem::symlink_status(partial, error).type() == boost::filesystem::regular_file)
+            RemoveQuietly(partial);
+    }
+}
+
+// Keeps the installed file that an entry replaces, unless an earlier attempt at this update provably
+// did: its journal's claim that a backup holds the user's file counts only while that backup is a plain
+// file, and its claim that the update added the file only while the file there has the new content.
+// True when a backup was made now.
+bool BackUp(const Downloader& downloader, const FileEntry& file, const std::string& target,
+            const JournalFile* before, const InstallPlace& place, JournalFile& record) {
+    const std::string backup = place.backupRoot + record.key;
+    boost::system::error_code error;
+    if (before != nullptr && before->backedUp &&
+        boost::filesystem::symlink_status(backup, error).type() == boost::filesystem::regular_file) {
+        record.backedUp = true;
+        return false;
+    }
+    if (before != nullptr && (!PathExists(target) || downloader.FileDigestMatches(target, file.MD5Hash)))
+        return false;  // nothing there, or the update's own file
+    CreateFolder(place.backupRoot + LocalRelativePath(file.Folder), "Backup", 0,
+                 "I was unable to create the Backup directory; terminating.");
+    if (!PathExists(target)) return false;
+    MakeBackup(target, backup, [&](std::uint64_t bytes) {
+        RequireRoom(place.backupRoot, bytes, downloader.DiskReserveBytes(), "the backup of " + target);
+    });
+    WriteLog(0, "Backed up " + target + " to " + backup);
+    record.backedUp = true;
+    return true;
 }
 
 }  // namespace
@@ -66,57 +128,45 @@ std::string BackupRoot(const std::string& tempFolder, const std::string& aircraf
 int InstallFiles(const Downloader& downloader, const nlohmann::json& manifest, const InstallPlace& place) {
     const std::vector<FileEntry> files = ReadFileEntries(manifest);
     if (files.empty()) return 0;
-    const std::string n = std::to_string(files.size());
-    const std::string backupRelative = place.backupRoot.substr(place.tempFolder.size());
+    const std::string count = std::to_string(files.size());
     const std::string journalPath = JournalPath(place.tempFolder, place.productId);
     RefuseLinks(place.tempFolder, LocalRelativePath("Backup"));
+    const std::vector<std::string> targets = Targets(files, place);
 
     InstallJournal earlier = ReadJournal(journalPath);
-    RemoveLeftovers(earlier);
     // A journal of an update whose version was recorded protects nothing any more.
     if (earlier.toVersion <= place.fromVersion) earlier = InstallJournal();
+    RemoveLeftovers(earlier, files, targets);
 
     // First every backup, so that no installed file is replaced before all of them are on the disk.
     InstallJournal journal;
     journal.toVersion = place.toVersion;
     const std::string token = NewToken();
-    std::vector<std::string> targets;  // what each entry replaces: its destination, or a link's target
     std::set<std::string> seen;
+    std::uint64_t newBytes = 0;
     bool backedUp = false;
-    for (const FileEntry& file : files) {
-        const std::string relative = LocalRelativePath(file.FilePath);
-        RefuseLinks(place.tempFolder, relative);
-        RefuseLinks(place.tempFolder, backupRelative + relative);
-        targets.push_back(LinkedFile(place.simFolder + relative));
-        RefuseIfNotAFile(targets.back());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const std::string relative = LocalRelativePath(files[i].FilePath);
         if (!seen.insert(relative).second) continue;  // the list names it again: done the first time
-        JournalFile record{relative, false, targets.back() + ".zavr-" + token + ".partial"};
-        if (const JournalFile* before = earlier.Find(relative)) {
-            record.backedUp = before->backedUp;  // its backup already holds the user's file
-        } else {
-            CreateFolder(place.backupRoot + LocalRelativePath(file.Folder), "Backup", 0,
-                         "I was unable to create the Backup directory; terminating.");
-            if (PathExists(targets.back())) {
-                MakeBackup(targets.back(), place.backupRoot + relative);
-                WriteLog(0, "Backed up " + targets.back() + " to " + place.backupRoot + relative);
-                record.backedUp = backedUp = true;
-            }
-        }
+        JournalFile record{relative, false, token, std::string()};
+        backedUp |= BackUp(downloader, files[i], targets[i], earlier.Find(relative), place, record);
         journal.files.push_back(std::move(record));
+        newBytes += boost::filesystem::file_size(place.tempFolder + relative);
     }
     for (const JournalFile& file : earlier.files)
         if (journal.Find(file.key) == nullptr)
-            journal.files.push_back({file.key, file.backedUp, std::string()});
+            journal.files.push_back({file.key, file.backedUp, std::string(), std::string()});
     if (backedUp) Flush(place.backupRoot, "the backups");
+    RequireRoom(place.simFolder, newBytes, downloader.DiskReserveBytes(), "the new files");
     WriteJournal(journalPath, journal);
 
     for (std::size_t i = 0; i < files.size(); ++i) {
         const FileEntry& file = files[i];
-        WriteLog(1, "*** Copy file " + std::to_string(i + 1) + " of " + n + " ***");
+        WriteLog(1, "*** Copy file " + std::to_string(i + 1) + " of " + count + " ***");
         CreateFolder(place.simFolder + LocalRelativePath(file.Folder), "Destination", 1,
                      "I was unable to create the destination directory; terminating.");
         const std::string relative = LocalRelativePath(file.FilePath);
-        const std::string partial = journal.Find(relative)->partial;
+        const std::string partial = JournalPartialPath(targets[i], token);
         CopyToNewFile(place.tempFolder + relative, partial);
         if (!downloader.FileDigestMatches(partial, file.MD5Hash)) {
             RemoveQuietly(partial);

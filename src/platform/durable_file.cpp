@@ -16,23 +16,35 @@ namespace zavr {
 
 #ifdef _WIN32
 
-bool ReplaceFileDurably(const std::string& path, const std::string& text, unsigned) {
+boost::system::error_code ReplaceFileDurably(const std::string& path, const std::string& text, unsigned) {
     const std::string temporary = path + ".tmp." + std::to_string(GetCurrentProcessId());
-    HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    // Made anew, so that whatever someone left at that name is never written through.
+    const auto create = [&temporary] {
+        return CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH | FILE_FLAG_OPEN_REPARSE_POINT,
+                           nullptr);
+    };
+    HANDLE file = create();
+    if (file == INVALID_HANDLE_VALUE &&
+        (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS)) {
+        const DWORD attributes = GetFileAttributesA(temporary.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
+                ? RemoveDirectoryA(temporary.c_str())
+                : DeleteFileA(temporary.c_str()))
+            file = create();
+    }
+    if (file == INVALID_HANDLE_VALUE) return LastError();
     DWORD written = 0;
     const bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
                     written == text.size() && FlushFileBuffers(file);
     CloseHandle(file);
     if (!ok ||
         !MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        const DWORD cause = GetLastError();
+        const boost::system::error_code cause = LastError();
         DeleteFileA(temporary.c_str());
-        SetLastError(cause);
-        return false;
+        return cause;
     }
-    return true;
+    return boost::system::error_code();
 }
 
 bool FlushVolume(const std::string& folder) {
@@ -55,6 +67,10 @@ bool FlushVolume(const std::string& folder) {
 
 namespace {
 
+boost::system::error_code LastError() {
+    return boost::system::error_code(errno, boost::system::system_category());
+}
+
 bool WriteAll(int fd, const std::string& text) {
     const char* data = text.data();
     std::size_t left = text.size();
@@ -70,18 +86,26 @@ bool WriteAll(int fd, const std::string& text) {
 
 }  // namespace
 
-bool ReplaceFileDurably(const std::string& path, const std::string& text, unsigned mode) {
+boost::system::error_code ReplaceFileDurably(const std::string& path, const std::string& text,
+                                             unsigned mode) {
     const std::string temporary = path + ".tmp." + std::to_string(::getpid());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return false;
+    // Made anew, so that whatever someone left at that name (a second name of another file, a link, a
+    // FIFO) is never written through; it is removed itself instead.
+    const auto create = [&temporary] {
+        return ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    };
+    int fd = create();
+    if (fd < 0 && errno == EEXIST &&
+        (::unlink(temporary.c_str()) == 0 || (errno == EISDIR && ::rmdir(temporary.c_str()) == 0)))
+        fd = create();
+    if (fd < 0) return LastError();
     ::fchmod(fd, static_cast<mode_t>(mode));  // as asked, whatever the process's umask
     const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
     const bool closed = ::close(fd) == 0;
     if (!written || !closed || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int cause = errno;
+        const boost::system::error_code cause = LastError();
         ::unlink(temporary.c_str());
-        errno = cause;
-        return false;
+        return cause;
     }
     const std::string folder = boost::filesystem::path(path).parent_path().string();
     const int folderFd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -89,7 +113,7 @@ bool ReplaceFileDurably(const std::string& path, const std::string& text, unsign
         ::fsync(folderFd);
         ::close(folderFd);
     }
-    return true;
+    return boost::system::error_code();
 }
 
 bool FlushVolume(const std::string& folder) {

@@ -239,10 +239,9 @@ RegistryWriteResult WriteRegistryValue(RegistryRoot root, const std::string& sub
     unsigned mode = 0644;
     if (::stat(target.c_str(), &status) == 0) mode = status.st_mode & 07777;
     const std::string text = store.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
-    result.status = ReplaceFileDurably(target, text, mode) ? RegistryWriteStatus::Written
-                                                           : RegistryWriteStatus::ValueNotSet;
-    if (result.status != RegistryWriteStatus::Written)
-        result.problem = "I cannot replace the registry file " + path + ": " + std::strerror(errno) + ".";
+    const boost::system::error_code error = ReplaceFileDurably(target, text, mode);
+    result.status = error ? RegistryWriteStatus::ValueNotSet : RegistryWriteStatus::Written;
+    if (error) result.problem = "I cannot replace the registry file " + path + ": " + error.message() + ".";
     return result;
 }
 

@@ -13,7 +13,8 @@ struct DownloadBatch::Slot {
     std::unique_ptr<FileTransfer> transfer;
 };
 
-DownloadBatch::DownloadBatch(const Downloader& downloader) : downloader_(downloader) {}
+DownloadBatch::DownloadBatch(const Downloader& downloader, std::string ownRoot)
+    : downloader_(downloader), ownRoot_(std::move(ownRoot)) {}
 
 DownloadBatch::~DownloadBatch() {
     for (const auto& slot : slots_) Remove(*slot);
@@ -35,7 +36,8 @@ void DownloadBatch::Remove(Slot& slot) {
 bool DownloadBatch::Start(std::size_t id, const std::string& url, const std::string& path, bool resume,
                           HeldLines& lines) {
     const bool alone = downloader_.limits_.filesInFlight <= 1;
-    auto transfer = std::make_unique<FileTransfer>(url, path, resume, downloader_.limits_, lines, alone);
+    auto transfer =
+        std::make_unique<FileTransfer>(url, path, resume, downloader_.limits_, lines, alone, ownRoot_);
     if (transfer->Handle() == nullptr ||
         curl_multi_add_handle(downloader_.connections_->multi, transfer->Handle()) != CURLM_OK) {
         if (transfer->Handle() != nullptr) transfer->Finish(CURLE_FAILED_INIT);

@@ -25,7 +25,9 @@ class DownloadBatch {
         std::string digest;  // MD5 digest text of what the target holds, when ok
     };
 
-    explicit DownloadBatch(const Downloader& downloader);
+    // Partial files are reached from ownRoot, a folder that every target path starts with (each
+    // target's own folder when empty; see FileTransfer).
+    explicit DownloadBatch(const Downloader& downloader, std::string ownRoot = std::string());
     // Stops every transfer still in flight; what they fetched stays in their partial files.
     ~DownloadBatch();
     DownloadBatch(const DownloadBatch&) = delete;
@@ -52,6 +54,7 @@ class DownloadBatch {
     void Remove(Slot& slot);
 
     const Downloader& downloader_;
+    const std::string ownRoot_;
     std::vector<std::unique_ptr<Slot>> slots_;
     std::int64_t receivedByEnded_ = 0;
     bool anyFailed_ = false;

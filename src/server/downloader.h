@@ -68,6 +68,8 @@ class Downloader {
     bool FileDigestMatches(const std::string& path, const std::string& expected, HeldLines& lines) const;
 
     std::size_t FilesInFlight() const { return limits_.filesInFlight; }
+    // What every write of the update leaves free on its volume.
+    std::uint64_t DiskReserveBytes() const { return limits_.diskReserveBytes; }
 
   private:
     friend class DownloadBatch;

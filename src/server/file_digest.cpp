@@ -7,6 +7,7 @@
 
 #include "log/log.h"
 #include "platform/c_file.h"
+#include "platform/own_file.h"
 #include "server/md5.h"
 
 namespace zavr {
@@ -33,7 +34,7 @@ std::size_t FileSizeHint(std::FILE* file) {
 }  // namespace
 
 bool FileDigestText(const std::string& path, std::string& digestText, HeldLines& lines) {
-    CFile file(std::fopen(path.c_str(), "rb"));
+    CFile file = OpenRegularFile(path);
     if (!file) {
         lines.Log(2, "I was unable to open " + path + " to check its integrity.");
         return false;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/disk_space.h"
+#include "platform/own_file.h"
 
 namespace zavr {
 namespace {
@@ -20,14 +21,6 @@ std::string FileName(const std::string& path) {
 std::string FolderOf(const std::string& path) {
     const std::size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
-}
-
-// The size of a regular file at path; 0 when there is none (a link or folder is never continued).
-std::uint64_t RegularFileSize(const std::string& path) {
-    boost::system::error_code error;
-    if (!boost::filesystem::is_regular_file(boost::filesystem::symlink_status(path, error))) return 0;
-    const std::uintmax_t size = boost::filesystem::file_size(path, error);
-    return error ? 0 : static_cast<std::uint64_t>(size);
 }
 
 // "bytes 100-199/200" gives first 100 and complete 200; "bytes */200" gives complete 200. A part that
@@ -58,7 +51,7 @@ std::string PartialPath(const std::string& path) {
 }
 
 FileTransfer::FileTransfer(std::string url, std::string path, bool resume, const TransferLimits& limits,
-                           HeldLines& lines, bool redraw)
+                           HeldLines& lines, bool redraw, const std::string& root)
     : url_(std::move(url)),
       path_(std::move(path)),
       partial_(PartialPath(path_)),
@@ -66,12 +59,14 @@ FileTransfer::FileTransfer(std::string url, std::string path, bool resume, const
       limits_(limits),
       lines_(lines),
       progress_(FileName(path_), lines, redraw) {
-    if (resume) resumeFrom_ = RegularFileSize(partial_);
-    file_.reset(std::fopen(partial_.c_str(), resumeFrom_ > 0 ? "ab" : "wb"));
+    const bool underRoot = !root.empty() && partial_.compare(0, root.size(), root) == 0;
+    boost::system::error_code error;
+    file_ =
+        OpenOwnFile(underRoot ? root : folder_, underRoot ? partial_.substr(root.size()) : FileName(partial_),
+                    resume ? OwnFileMode::Continue : OwnFileMode::Fresh, resumeFrom_, error);
     if (!file_) {
-        const int cause = errno;
         lines_.Log(2, "Error in file download - I was unable to create the file on the disk");
-        lines_.Log(2, "I could not create " + partial_ + ": " + std::strerror(cause) + ".");
+        lines_.Log(2, "I could not create " + partial_ + ": " + error.message() + ".");
         return;
     }
     const std::string escaped = EscapeSpaces(url_);
@@ -128,8 +123,7 @@ void FileTransfer::Decide() {
         body_ = Body::Append;
     } else if (status == 200) {
         // The whole file after all: the partial file starts again from nothing.
-        file_.reset(std::freopen(partial_.c_str(), "wb", file_.release()));
-        body_ = Body::Whole;
+        body_ = EmptyOwnFile(file_.get()) ? Body::Whole : Body::StartOver;
     } else if (status == 416 && complete == static_cast<std::int64_t>(resumeFrom_)) {
         body_ = Body::Complete;  // the partial file had every byte; only its renaming was missing
     } else {
@@ -139,20 +133,20 @@ void FileTransfer::Decide() {
     if (resumed_ && !HashPartial()) prefixUnreadable_ = true;
 }
 
-// Feeds what the partial file holds already into the digest.
+// Feeds what the partial file holds already into the digest, read through the open file (never by
+// its name again, which someone could have swapped meanwhile).
 bool FileTransfer::HashPartial() {
-    CFile file(std::fopen(partial_.c_str(), "rb"));
-    if (!file) return false;
+    std::FILE* file = file_.get();
+    if (std::fseek(file, 0, SEEK_SET) != 0) return false;
     static constexpr std::size_t kChunk = 1 << 20;
     const std::unique_ptr<unsigned char[]> chunk(new unsigned char[kChunk]);
     std::uint64_t total = 0;
-    for (std::size_t got;
-         total < resumeFrom_ && (got = std::fread(chunk.get(), 1, kChunk, file.get())) > 0;) {
+    for (std::size_t got; total < resumeFrom_ && (got = std::fread(chunk.get(), 1, kChunk, file)) > 0;) {
         const std::size_t used = static_cast<std::size_t>(std::min<std::uint64_t>(got, resumeFrom_ - total));
         digest_.Update(chunk.get(), static_cast<std::uint32_t>(used));
         total += used;
     }
-    return total == resumeFrom_;
+    return std::fseek(file, 0, SEEK_END) == 0 && total == resumeFrom_;
 }
 
 bool FileTransfer::KeepsReserve(std::uint64_t bytes) {
@@ -167,6 +161,10 @@ bool FileTransfer::KeepsReserve(std::uint64_t bytes) {
     const std::uint64_t free = FreeDiskBytes(folder_);
     spaceChecked_ = true;
     sinceSpaceCheck_ = bytes;
+    if (announced > 0 && coming > DiskSizeBytes(folder_)) {
+        announcedTooLarge_ = static_cast<std::uint64_t>(announced);
+        return false;
+    }
     reserveReached_ = free < limits_.diskReserveBytes || free - limits_.diskReserveBytes < coming;
     return !reserveReached_;
 }
@@ -206,7 +204,13 @@ TransferEnd FileTransfer::Finish(CURLcode code) {
     if (code != CURLE_OK || !closed) {
         lines_.Log(2, "Error in file download - I was unable to download " + path_);
         if (body_ == Body::Discard) std::remove(partial_.c_str());  // nothing of the file is in it
-        if (reserveReached_) {
+        if (announcedTooLarge_ > 0) {
+            std::remove(partial_.c_str());
+            lines_.Log(2, "The server announces " + HumanBytes(static_cast<double>(announcedTooLarge_)) +
+                              " for " + path_ + ", more than the whole disk that holds " + folder_ + " (" +
+                              HumanBytes(static_cast<double>(DiskSizeBytes(folder_))) +
+                              ") could ever hold, so I did not download it.");
+        } else if (reserveReached_) {
             std::remove(partial_.c_str());
             lines_.Log(2, "The disk that holds " + folder_ + " is nearly full: I keep " +
                               HumanBytes(static_cast<double>(limits_.diskReserveBytes)) +

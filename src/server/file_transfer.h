@@ -31,11 +31,13 @@ enum class TransferEnd {
 class FileTransfer {
   public:
     // Prepares the handle; nothing is sent before the caller adds it to a multi handle. With resume,
-    // a partial file left earlier is continued; without, it is started afresh. Lines receive every
-    // report, redraw is TransferProgress's. Never throws but std::bad_alloc: when the partial file
-    // cannot be opened, Handle() is null and the reason is in the lines.
+    // a partial file left earlier is continued; without, it is started afresh. The partial file is one
+    // of the updater's own (see platform/own_file.h), reached from root, a folder that path starts
+    // with (its own folder when empty). Lines receive every report, redraw is TransferProgress's. Never
+    // throws but std::bad_alloc: when the partial file cannot be opened, Handle() is null and the
+    // reason is in the lines.
     FileTransfer(std::string url, std::string path, bool resume, const TransferLimits& limits,
-                 HeldLines& lines, bool redraw);
+                 HeldLines& lines, bool redraw, const std::string& root = std::string());
     ~FileTransfer();
     FileTransfer(const FileTransfer&) = delete;
     FileTransfer& operator=(const FileTransfer&) = delete;
@@ -86,6 +88,7 @@ class FileTransfer {
     std::uint64_t sinceSpaceCheck_ = 0;
     bool spaceChecked_ = false;
     bool reserveReached_ = false;
+    std::uint64_t announcedTooLarge_ = 0;  // a length announced beyond the volume's size
 };
 
 }  // namespace zavr

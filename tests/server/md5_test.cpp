@@ -82,12 +82,12 @@ TEST(FileDigestTest, AnUnreadableFileIsNeverHashedAsEmpty) {
     const std::string empty = "d41d8cd98f00b204e9800998ecf8427e";
     ::testing::internal::CaptureStdout();
     EXPECT_FALSE(downloader.FileDigestMatches(dir / "absent", empty));
-    EXPECT_FALSE(downloader.FileDigestMatches(dir.Path(), empty)) << "a folder reads as an error";
+    EXPECT_FALSE(downloader.FileDigestMatches(dir.Path(), empty)) << "a folder is no file to open";
     const std::string console = ::testing::internal::GetCapturedStdout();
     EXPECT_NE(console.find("[ZAVR 2] I was unable to open " + dir / "absent" + " to check its integrity.\n"),
               std::string::npos)
         << console;
-    EXPECT_NE(console.find("[ZAVR 2] I was unable to read " + dir.Path() + " to check its integrity.\n"),
+    EXPECT_NE(console.find("[ZAVR 2] I was unable to open " + dir.Path() + " to check its integrity.\n"),
               std::string::npos)
         << console;
 }

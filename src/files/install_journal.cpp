@@ -78,7 +78,7 @@ std::string JournalPartialPath(const std::string& target, const std::string& tok
     return target + ".zavr-" + token + ".partial";
 }
 
-InstallJournal ReadJournal(const std::string& path) {
+InstallJournal ReadJournal(const std::string& path, std::int32_t installed) {
     InstallJournal journal;
     std::string text;
     boost::system::error_code error;
@@ -105,6 +105,7 @@ InstallJournal ReadJournal(const std::string& path) {
     }
     try {
         journal.toVersion = ToInt32(document.at("ToVersion"));
+        if (journal.toVersion <= installed) return InstallJournal();  // protects nothing any more
         for (const json& entry : document.at("Files")) journal.files.push_back(ReadEntry(entry));
     } catch (const std::exception&) {  // the library's messages would quote the file
         Damaged(path, "it is not in the form I write");

@@ -38,11 +38,12 @@ std::string JournalPath(const std::string& tempFolder, std::int32_t productId);
 // The partial file named by token beside target (the file an entry replaces).
 std::string JournalPartialPath(const std::string& target, const std::string& token);
 
-// The journal at path; an empty one when there is none, or when what stands there is not a plain file
-// (a link, a FIFO, a folder: not one the updater wrote; a level-0 line says it is ignored). Throws
+// The journal at path; an empty one when there is none, when its ToVersion is at most installed (that
+// update was recorded, and the rest of it is not even read), or when what stands there is not a plain
+// file (a link, a FIFO, a folder: not one the updater wrote; a level-0 line says it is ignored). Throws
 // std::runtime_error naming the file, never quoting it, when it cannot be read, is larger than any
 // journal the updater writes, or is not a journal: its backups might then be overwritten.
-InstallJournal ReadJournal(const std::string& path);
+InstallJournal ReadJournal(const std::string& path, std::int32_t installed);
 
 // Replaces the journal at path durably. Throws std::runtime_error naming the file when it cannot.
 void WriteJournal(const std::string& path, const InstallJournal& journal);

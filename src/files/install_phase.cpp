@@ -133,9 +133,7 @@ int InstallFiles(const Downloader& downloader, const nlohmann::json& manifest, c
     RefuseLinks(place.tempFolder, LocalRelativePath("Backup"));
     const std::vector<std::string> targets = Targets(files, place);
 
-    InstallJournal earlier = ReadJournal(journalPath);
-    // A journal of an update whose version was recorded protects nothing any more.
-    if (earlier.toVersion <= place.fromVersion) earlier = InstallJournal();
+    const InstallJournal earlier = ReadJournal(journalPath, place.fromVersion);
     RemoveLeftovers(earlier, files, targets);
 
     // First every backup, so that no installed file is replaced before all of them are on the disk.

@@ -16,6 +16,14 @@ namespace zavr {
 
 #ifdef _WIN32
 
+namespace {
+
+boost::system::error_code LastError() {
+    return boost::system::error_code(static_cast<int>(GetLastError()), boost::system::system_category());
+}
+
+}  // namespace
+
 boost::system::error_code ReplaceFileDurably(const std::string& path, const std::string& text, unsigned) {
     const std::string temporary = path + ".tmp." + std::to_string(GetCurrentProcessId());
     // Made anew, so that whatever someone left at that name is never written through.

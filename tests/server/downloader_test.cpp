@@ -320,8 +320,10 @@ TEST_F(HostileReplyTest, ADownloadStopsWhileTheDiskKeepsItsReserve) {
             RawServer::Send(fd, Headers("Transfer-Encoding: chunked\r\n"));
             const std::string chunk = "10000\r\n" + std::string(0x10000, 'z') + "\r\n";
             Drip(fd, chunk, std::chrono::milliseconds(0), std::size_t{256} << 20);
+        } else if (target.find("/beyond-room") != std::string::npos) {
+            RawServer::Send(fd, Headers("Content-Length: 67108864\r\n") + std::string(4096, 'z'));
         } else {  // announces more than any disk here holds
-            RawServer::Send(fd, Headers("Content-Length: 1099511627776\r\n") + std::string(4096, 'z'));
+            RawServer::Send(fd, Headers("Content-Length: 1125899906842624\r\n") + std::string(4096, 'z'));
         }
     });
     test::ScopedEnv proxy("http_proxy", raw.ProxyAddress());
@@ -330,7 +332,12 @@ TEST_F(HostileReplyTest, ADownloadStopsWhileTheDiskKeepsItsReserve) {
     ASSERT_GT(free, std::uint64_t{64} << 20) << "the test needs some room of its own";
     TransferLimits limits = Short();
     limits.diskReserveBytes = free - (std::uint64_t{16} << 20);  // room for 16 MiB more, here and now
-    for (const char* path : {"/endless", "/announced"}) {
+    const std::string nearlyFull = "[ZAVR 2] The disk that holds " + dir.Path() + "/ is nearly full";
+    const std::string beyondTheDisk = "[ZAVR 2] The server announces 1024.0 TiB for " + target +
+                                      ", more than the whole disk that holds " + dir.Path() + "/ (";
+    for (const auto& [path, sentence] :
+         {std::pair{"/endless", nearlyFull}, std::pair{"/beyond-room", nearlyFull},
+          std::pair{"/announced", beyondTheDisk}}) {
         const std::string console = Captured([&] {
             EXPECT_FALSE(
                 Downloader(limits).DownloadFile(std::string("http://updates.example") + path, target));
@@ -339,10 +346,7 @@ TEST_F(HostileReplyTest, ADownloadStopsWhileTheDiskKeepsItsReserve) {
                   std::string::npos)
             << path << "\n"
             << console;
-        EXPECT_NE(console.find("[ZAVR 2] The disk that holds " + dir.Path() + "/ is nearly full"),
-                  std::string::npos)
-            << path << "\n"
-            << console;
+        EXPECT_NE(console.find(sentence), std::string::npos) << path << "\n" << console;
         EXPECT_FALSE(boost::filesystem::exists(target)) << path << ": what arrived is removed";
     }
 }

@@ -73,7 +73,7 @@ ProcessResult UpdateSandbox::Run(const std::map<std::string, std::string>& overr
                                  const ProcessLimits& limits) {
     std::map<std::string, std::string> env = Environment();
     for (const auto& [name, value] : overrides) env[name] = value;
-    return RunProcess(program, {}, env, limits);
+    return RunProcess(program, programArgs, env, limits);
 }
 
 nlohmann::json UpdateSandbox::Registry() const {

@@ -69,6 +69,7 @@ class UpdateSandbox {
     std::string backupFolder;                // tempFolder + "Backup/KA2/XSE/"
     std::string registryFile;                // the registry stand-in that the runs are given
     std::string program = ZAVR_UPDATER_EXE;  // what Run starts
+    std::vector<std::string> programArgs;    // and its arguments
 
   private:
     std::string releaseRoot_;

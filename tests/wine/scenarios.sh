@@ -240,6 +240,34 @@ check "the retry succeeds" logged "[ZAVR 1] Installed products successfully upda
 check "the backup holds the user's file" same_file "$temp/Backup/KA2/XSE/ZAVR KA2/aircraft.cfg" "$work/installed-aircraft.cfg"
 check "version recorded" [ "$(reg_value "$uninstall" DisplayVersion)" = "1.2.3" ]
 
+scenario="a planted journal and partial file are input, never authority"
+reset
+cp "$sim/ZAVR KA2/aircraft.cfg" "$work/installed-aircraft.cfg"
+echo "the user's own" >"$drive/user.txt"
+echo "the user's other" >"$drive/user2.txt"
+cp "$drive/user.txt" "$drive/user2.txt" "$work/"
+mkdir -p "$temp/Backup" "$temp/ZAVR KA2/panel"
+# Says the user's aircraft.cfg is backed up (it is not), and names a user's file as its partial copy.
+cat >"$temp/Backup/zavr-install-1001.json" <<'JOURNAL'
+{"ToVersion": 123, "Files": [{"Key": "ZAVR KA2\\aircraft.cfg", "BackedUp": true, "Partial": "C:\\user.txt"}]}
+JOURNAL
+ln "$drive/user2.txt" "$temp/ZAVR KA2/panel/panel.cfg.zavr-part"
+serve_release
+check "success" logged "[ZAVR 1] Installed products successfully updated: 1"
+check "the user's file is not removed" same_file "$drive/user.txt" "$work/user.txt"
+check "nor written through a second name" same_file "$drive/user2.txt" "$work/user2.txt"
+check "the backup holds the user's file" same_file "$temp/Backup/KA2/XSE/ZAVR KA2/aircraft.cfg" "$work/installed-aircraft.cfg"
+check "version recorded" [ "$(reg_value "$uninstall" DisplayVersion)" = "1.2.3" ]
+
+scenario="a damaged journal is never quoted"
+reset
+mkdir -p "$temp/Backup"
+echo "secret {" >"$temp/Backup/zavr-install-1001.json"
+serve_release
+check "refused" logged "[ZAVR 2] Update terminated abnormally for KA2 Orvane for XSE: My install record $appdata_win\\ZAVR\\ZAVR Orvane\\Updater\\KA2 Orvane\\XSE\\Backup\\zavr-install-1001.json is damaged, so I cannot tell which backups hold your own files; I stop before changing anything (it is not JSON)."
+check "not quoted" not_logged "secret"
+check "installed file unchanged" same_file "$sim/ZAVR KA2/aircraft.cfg" "$samples/releases/1001/110/ZAVR KA2/aircraft.cfg"
+
 scenario="a file list too large to hold"
 reset
 { printf '['; head -c $((21 * 1024 * 1024)) /dev/zero | tr '\0' 'x' | sed 's/xxx/{},/g'; printf '{}]'; } >"$work/list.json"

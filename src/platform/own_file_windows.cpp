@@ -83,7 +83,7 @@ CFile OpenOwnFile(const std::string& root, const std::string& relative, OwnFileM
         if (folder.Get() == INVALID_HANDLE_VALUE) return error = LastError(), nullptr;
         rootPath = FinalPath(folder.Get());
     }
-    const std::string path = root + relative;
+    const std::string path = root.empty() || root == "." ? relative : root + relative;
     const DWORD access = GENERIC_READ | GENERIC_WRITE | DELETE;
     BY_HANDLE_FILE_INFORMATION information{};
     if (mode == OwnFileMode::Continue) {

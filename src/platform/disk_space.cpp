@@ -9,29 +9,32 @@
 #endif
 
 namespace zavr {
+namespace {
 
-std::uint64_t FreeDiskBytes(const std::string& folder) {
+// What an ordinary program may still write there, or the volume's whole size; the largest value when
+// the system cannot tell.
+std::uint64_t VolumeBytes(const std::string& folder, bool whole) {
 #ifdef _WIN32
-    ULARGE_INTEGER available{};
-    if (GetDiskFreeSpaceExA(folder.c_str(), &available, nullptr, nullptr)) return available.QuadPart;
+    ULARGE_INTEGER available{}, total{};
+    if (GetDiskFreeSpaceExA(folder.c_str(), &available, &total, nullptr))
+        return whole ? total.QuadPart : available.QuadPart;
 #else
     struct statvfs volume {};
     if (::statvfs(folder.c_str(), &volume) == 0)
-        return static_cast<std::uint64_t>(volume.f_bavail) * static_cast<std::uint64_t>(volume.f_frsize);
+        return static_cast<std::uint64_t>(whole ? volume.f_blocks : volume.f_bavail) *
+               static_cast<std::uint64_t>(volume.f_frsize);
 #endif
     return std::numeric_limits<std::uint64_t>::max();
 }
 
+}  // namespace
+
+std::uint64_t FreeDiskBytes(const std::string& folder) {
+    return VolumeBytes(folder, false);
+}
+
 std::uint64_t DiskSizeBytes(const std::string& folder) {
-#ifdef _WIN32
-    ULARGE_INTEGER total{};
-    if (GetDiskFreeSpaceExA(folder.c_str(), nullptr, &total, nullptr)) return total.QuadPart;
-#else
-    struct statvfs volume {};
-    if (::statvfs(folder.c_str(), &volume) == 0)
-        return static_cast<std::uint64_t>(volume.f_blocks) * static_cast<std::uint64_t>(volume.f_frsize);
-#endif
-    return std::numeric_limits<std::uint64_t>::max();
+    return VolumeBytes(folder, true);
 }
 
 }  // namespace zavr

@@ -149,7 +149,9 @@ int InstallFiles(const Downloader& downloader, const nlohmann::json& manifest, c
         JournalFile record{relative, false, token, std::string()};
         backedUp |= BackUp(downloader, files[i], targets[i], earlier.Find(relative), place, record);
         journal.files.push_back(std::move(record));
-        newBytes += boost::filesystem::file_size(place.tempFolder + relative);
+        boost::system::error_code missing;  // the copy below says so, in its own words
+        const std::uintmax_t size = boost::filesystem::file_size(place.tempFolder + relative, missing);
+        if (!missing) newBytes += size;
     }
     for (const JournalFile& file : earlier.files)
         if (journal.Find(file.key) == nullptr)

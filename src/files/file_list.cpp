@@ -3,6 +3,7 @@
 #include <map>
 #include <stdexcept>
 
+#include "platform/paths.h"
 #include "server/file_transfer.h"
 #include "server/json_read.h"
 
@@ -25,6 +26,18 @@ std::string LowerCase(std::string text) {
     for (char& c : text)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return text;
+}
+
+// CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9 and the console's own names, with or without an
+// extension, in any letter case: Windows opens the device, whatever folder the name is in.
+bool IsDeviceName(const std::string& element) {
+    std::string base = LowerCase(element.substr(0, element.find('.')));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    if (base == "con" || base == "prn" || base == "aux" || base == "nul" || base == "conin$" ||
+        base == "conout$")
+        return true;
+    return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
+           base[3] >= '1' && base[3] <= '9';
 }
 
 std::string StringMember(const nlohmann::json& entry, const char* key) {
@@ -96,6 +109,10 @@ std::string UnsafePathReason(const std::string& path) {
     if (!path.empty() && IsSeparator(path.front())) return "it is absolute";
     if (path.size() >= 2 && path[1] == ':') return "it starts with a drive";
     if (path.find(':') != std::string::npos) return "it holds a colon";
+    const std::size_t forbidden = path.find_first_of("<>\"|?*");
+    if (forbidden != std::string::npos)
+        return std::string("it holds the character ") + path[forbidden] +
+               ", which Windows does not allow in a name";
     std::size_t start = 0;
     for (bool first = true; start <= path.size(); first = false) {
         std::size_t end = start;
@@ -106,10 +123,14 @@ std::string UnsafePathReason(const std::string& path) {
         if (element == ".") return "it holds a \".\" element";
         if (element.empty() && end < path.size()) return "it holds an empty element (a doubled separator)";
         if (first && LowerCase(element) == "backup") return "it reaches into the updater's Backup folder";
+        // Windows drops them, so that "Backup." would be "Backup" and "a " would be "a".
+        if (!element.empty() && (element.back() == '.' || element.back() == ' '))
+            return "it has an element ending in a dot or a space, which Windows drops from a name";
+        if (IsDeviceName(element)) return "it names the Windows device \"" + element + "\"";
         // A folder of that name would stand where a download of the same name keeps its partial file.
         const std::string suffix = kPartialSuffix;
         if (element.size() >= suffix.size() &&
-            LowerCase(element.substr(element.size() - suffix.size())) == suffix)
+            NameKey(element.substr(element.size() - suffix.size())) == suffix)
             return "it has an element ending in \"" + suffix +
                    "\", the name I give a download until it is complete";
         start = end + 1;
@@ -118,7 +139,7 @@ std::string UnsafePathReason(const std::string& path) {
 }
 
 std::string SameFileKey(const std::string& path) {
-    std::string key = LowerCase(path);
+    std::string key = NameKey(path);
     for (char& c : key)
         if (c == '/') c = '\\';
     return key;

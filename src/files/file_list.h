@@ -37,17 +37,19 @@ FileEntry ReadFileEntry(const nlohmann::json& entry, std::size_t number);
 // sentence naming both. Entries that repeat a file with the same digest are kept.
 std::vector<FileEntry> ReadFileEntries(const nlohmann::json& document);
 
-// Two server paths name the same file when their keys are equal: ASCII letters in lower case and every
-// separator a backslash, as the product's Windows file system compares them.
+// Two server paths name the same file when their keys are equal: every separator a backslash, and the
+// letters as the target's file system compares them (see NameKey).
 std::string SameFileKey(const std::string& path);
 
 // Why a server-relative path could reach outside the folder it is appended to, or what else makes it
 // unusable; empty when it is safe. Refused: an absolute path (a leading separator or a drive letter),
 // a ".." or "." element, an empty element inside the path (a doubled separator; one trailing separator
 // is allowed), a first element "Backup" in any letter case (the updater's own backup tree lies there in
-// the temporary folder), an element ending in ".zavr-part" in any letter case (the name of a partial
-// download), a colon (a drive or an alternate stream on Windows), a zero byte and any other control
-// character.
+// the temporary folder), an element ending in ".zavr-part" (the name of a partial download; compared
+// as NameKey does), an element ending in a dot or a space (Windows drops them), a Windows device name
+// (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with any extension and in any letter case), a colon (a drive or an
+// alternate stream on Windows), one of <>"|?*, a zero byte and any other control character. The
+// decision is the same on every platform.
 std::string UnsafePathReason(const std::string& path);
 
 // Why a product's name or simulator cannot be a folder name under the data folder; empty when it can.

@@ -65,8 +65,9 @@ JournalFile ReadEntry(const json& entry) {
 }  // namespace
 
 const JournalFile* InstallJournal::Find(const std::string& key) const {
+    const std::string wanted = NameKey(key);
     for (const JournalFile& file : files)
-        if (file.key == key) return &file;
+        if (NameKey(file.key) == wanted) return &file;
     return nullptr;
 }
 

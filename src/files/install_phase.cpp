@@ -145,7 +145,7 @@ int InstallFiles(const Downloader& downloader, const nlohmann::json& manifest, c
     bool backedUp = false;
     for (std::size_t i = 0; i < files.size(); ++i) {
         const std::string relative = LocalRelativePath(files[i].FilePath);
-        if (!seen.insert(relative).second) continue;  // the list names it again: done the first time
+        if (!seen.insert(NameKey(relative)).second) continue;  // named again: done the first time
         JournalFile record{relative, false, token, std::string()};
         backedUp |= BackUp(downloader, files[i], targets[i], earlier.Find(relative), place, record);
         journal.files.push_back(std::move(record));

@@ -9,4 +9,12 @@ std::string LocalRelativePath(std::string serverPath) {
     return serverPath;
 }
 
+std::string NameKey(std::string name) {
+#ifdef _WIN32
+    for (char& c : name)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+#endif
+    return name;
+}
+
 }  // namespace zavr

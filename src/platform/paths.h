@@ -1,4 +1,4 @@
-// What differs between Windows and POSIX in local paths: the folder separator.
+// What differs between Windows and POSIX in local paths: the folder separator, and how two names compare.
 #pragma once
 
 #include <string>
@@ -19,5 +19,10 @@ inline std::string Sep() {
 // A server-relative path (backslash-separated) in the form it takes appended to a local folder:
 // unchanged on Windows, every backslash turned into the local separator elsewhere. Never fails.
 std::string LocalRelativePath(std::string serverPath);
+
+// A name or path in the form that two spellings of one file share on the target's file system: ASCII
+// letters in lower case on Windows, which compares names so; unchanged on POSIX, where two spellings are
+// two files. Never fails.
+std::string NameKey(std::string name);
 
 }  // namespace zavr

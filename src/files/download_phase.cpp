@@ -210,7 +210,12 @@ void DownloadFiles(const Downloader& downloader, const ProductInfo& product, std
     manifest = ParseFileList(list, product.ProdName);
 
     // Every entry is read and checked before anything is fetched for any of them.
-    DownloadRun(downloader, product, tempFolder, ReadFileEntries(manifest)).Run();
+    std::vector<FileEntry> files = ReadFileEntries(manifest);
+    for (const FileEntry& file : files) {
+        RefuseLongPath(tempFolder + LocalRelativePath(file.Folder), true);
+        RefuseLongPath(PartialPath(tempFolder + LocalRelativePath(file.FilePath)), false);
+    }
+    DownloadRun(downloader, product, tempFolder, std::move(files)).Run();
 }
 
 }  // namespace zavr

@@ -5,6 +5,7 @@
 
 #include "platform/file_copy.h"
 #include "platform/paths.h"
+#include "platform/user_session.h"
 #include "server/file_transfer.h"
 
 namespace fs = boost::filesystem;
@@ -75,6 +76,27 @@ void RefuseIfNotAFile(const std::string& path) {
     const fs::file_type type = fs::status(fs::path(path)).type();
     if (type != fs::file_not_found && type != fs::regular_file)
         throw std::runtime_error(path + " is not a plain file, so I can neither back it up nor replace it.");
+}
+
+void RefuseIfNotReplaceable(const std::string& path) {
+    const boost::system::error_code problem = ReplaceableProblem(path);
+    if (!problem) return;
+    if (IsHeldByAnotherProgram(problem))
+        throw std::runtime_error(
+            path +
+            " is in use by another program, so I cannot replace it. Close the program that "
+            "holds it (the simulator) and run me again.");
+    throw std::runtime_error("I cannot replace " + path + " (" + problem.message() +
+                             "), so I replaced none of your files.");
+}
+
+void RefuseLongPath(const std::string& path, bool folder) {
+    const std::size_t longest = LongestPath(folder);
+    if (path.size() <= longest) return;
+    throw std::runtime_error(
+        "The path " + path + " is longer than the " + std::to_string(longest) +
+        " characters that Windows lets me use, so I change nothing for this product. Move "
+        "the simulator to a shorter folder and run me again.");
 }
 
 std::string LinkedFile(const std::string& path) {

@@ -33,6 +33,16 @@ std::string FoldersOf(const std::string& relative);
 // a FIFO, a device): nothing of it can be backed up or replaced as a file.
 void RefuseIfNotAFile(const std::string& path);
 
+// Throws std::runtime_error naming path when the existing file there cannot be replaced now: "<path> is
+// in use by another program, so I cannot replace it. Close the program that holds it (the simulator) and
+// run me again." when a running program holds it; otherwise "I cannot replace <path> (<reason>), so I
+// replaced none of your files.", which a caller checking before the first replacement may throw as is.
+void RefuseIfNotReplaceable(const std::string& path);
+
+// Throws std::runtime_error naming path when it is longer than the system lets the program create (see
+// LongestPath); folder says what it names.
+void RefuseLongPath(const std::string& path, bool folder);
+
 // The file that writing to path should replace: path itself, or where it leads when path is a link
 // (the link stays in place). Throws the file-system library's error for a link that leads nowhere.
 std::string LinkedFile(const std::string& path);

@@ -61,7 +61,8 @@ void RequireRoom(const std::string& folder, std::uint64_t bytes, std::uint64_t r
 }
 
 // What each entry replaces: its destination, or a link's target. Refuses links in the updater's own
-// folders and anything at a destination that is not a file.
+// folders, paths longer than the system allows, and anything at a destination that is not a file or
+// cannot be replaced now.
 std::vector<std::string> Targets(const std::vector<FileEntry>& files, const InstallPlace& place) {
     const std::string backupRelative = place.backupRoot.substr(place.tempFolder.size());
     std::vector<std::string> targets;
@@ -69,8 +70,14 @@ std::vector<std::string> Targets(const std::vector<FileEntry>& files, const Inst
         const std::string relative = LocalRelativePath(file.FilePath);
         RefuseLinks(place.tempFolder, relative);
         RefuseLinks(place.tempFolder, backupRelative + relative);
+        RefuseLongPath(place.simFolder + LocalRelativePath(file.Folder), true);
+        RefuseLongPath(place.backupRoot + LocalRelativePath(file.Folder), true);
+        RefuseLongPath(place.backupRoot + relative, false);
         targets.push_back(LinkedFile(place.simFolder + relative));
+        RefuseLongPath(JournalPartialPath(targets.back(), "0123456789abcdef"), false);
         RefuseIfNotAFile(targets.back());
+        // A running simulator holds its files: nothing is replaced unless all of them can be.
+        if (PathExists(targets.back())) RefuseIfNotReplaceable(targets.back());
     }
     return targets;
 }
@@ -172,7 +179,12 @@ int InstallFiles(const Downloader& downloader, const nlohmann::json& manifest, c
             RemoveQuietly(partial);
             throw std::runtime_error("Aborting file copy, a file has failed integrity-check after copying.");
         }
-        ReplaceWith(partial, targets[i]);
+        try {
+            ReplaceWith(partial, targets[i]);
+        } catch (const boost::filesystem::filesystem_error&) {
+            RefuseIfNotReplaceable(targets[i]);  // opened since the check: say so, not the system's words
+            throw;
+        }
         WriteLog(1, "Integrity OK: " + place.simFolder + relative);
     }
     Flush(place.simFolder, "the installed files");

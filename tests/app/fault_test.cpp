@@ -221,12 +221,9 @@ TEST_F(FaultTest, ADestinationThatCannotBeWritten) {
         boost::filesystem::permissions(sandbox.productFolder, boost::filesystem::perms::owner_read |
                                                                   boost::filesystem::perms::owner_exe);
     }
-    const test::ProcessResult result = sandbox.Run({}, limits);
-    ExpectFailedAndUnchanged(result, "I was unable to copy the file: ");
-    EXPECT_TRUE(HasStart(
-        "[ZAVR 2] Update terminated abnormally for KA2 Orvane for XSE: I was unable to copy the file: "
-        "Permission denied"))
-        << result.out;
+    ExpectFailedAndUnchanged(sandbox.Run({}, limits), "I cannot replace " + sandbox.productFolder +
+                                                          "aircraft.cfg (Permission denied), so I replaced "
+                                                          "none of your files.");
     boost::filesystem::permissions(sandbox.productFolder, boost::filesystem::perms::owner_all);
 }
 

@@ -268,6 +268,49 @@ check "refused" logged "[ZAVR 2] Update terminated abnormally for KA2 Orvane for
 check "not quoted" not_logged "secret"
 check "installed file unchanged" same_file "$sim/ZAVR KA2/aircraft.cfg" "$samples/releases/1001/110/ZAVR KA2/aircraft.cfg"
 
+scenario="a simulator that is running"
+reset
+hold=$(dirname "$exe")/zavr-test-hold-file.exe
+rm -f "$drive/held-ready" "$drive/held-stop"
+wine "$hold" 'C:\ZAVR Sim\ZAVR KA2\panel\panel.cfg' 'C:\held-ready' 'C:\held-stop' &
+hold_pid=$!
+for _ in $(seq 3000); do # until the helper holds the file
+  [ -e "$drive/held-ready" ] && break
+  sleep 0.1
+done
+serve_release
+check "the product fails" logged "[ZAVR 2] Update terminated abnormally for KA2 Orvane for XSE: C:\\ZAVR Sim\\ZAVR KA2\\panel\\panel.cfg is in use by another program, so I cannot replace it. Close the program that holds it (the simulator) and run me again."
+check "nothing replaced" same_file "$sim/ZAVR KA2/aircraft.cfg" "$samples/releases/1001/110/ZAVR KA2/aircraft.cfg"
+check "version unchanged" [ "$(reg_value "$uninstall" DisplayVersion)" = "1.1.0" ]
+touch "$drive/held-stop"
+wait "$hold_pid"
+serve_release
+check "once it is closed, the update succeeds" logged "[ZAVR 1] Installed products successfully updated: 1"
+
+scenario="a path longer than Windows allows"
+reset
+deep="ZAVR KA2\\\\$(printf 'd%.0s' {1..120})"
+printf '[{"Folder": "%s", "FilePath": "%s\\\\%s.cfg", "FileSize": 1, "MD5Hash": "d41d8cd98f00b204e9800998ecf8427e"}]' \
+  "$deep" "$deep" "$(printf 'e%.0s' {1..120})" >"$work/list.json"
+serve_with --answer /filelist 200 "$work/list.json"
+check "refused with a sentence" logged_start "[ZAVR 2] Update terminated abnormally for KA2 Orvane for XSE: The path $appdata_win\\ZAVR\\"
+check "naming the limit" grep -qF "is longer than the 259 characters that Windows lets me use" "$work/run.log"
+check "nothing requested" [ -z "$(grep '/files/' "$work/server.log")" ]
+
+scenario="two spellings in another letter case are one file on Windows"
+reset
+printf '[{"Folder": "ZAVR KA2", "FilePath": "ZAVR KA2\\\\aircraft.cfg", "FileSize": 1, "MD5Hash": "%s"},
+  {"Folder": "zavr ka2", "FilePath": "zavr ka2\\\\AIRCRAFT.CFG", "FileSize": 1, "MD5Hash": "0123456789abcdef0123456789abcdef"}]' \
+  "$(md5sum "$samples/releases/1001/123/ZAVR KA2/aircraft.cfg" | cut -d' ' -f1)" >"$work/list.json"
+serve_with --answer /filelist 200 "$work/list.json"
+check "refused" logged "[ZAVR 2] Update terminated abnormally for KA2 Orvane for XSE: Entries 1 and 2 of the server's file list name the same file (\"ZAVR KA2\\aircraft.cfg\" and \"zavr ka2\\AIRCRAFT.CFG\") with different digests; I refuse the list."
+
+scenario="a run whose output is redirected never waits for Enter"
+timeout 45 wine "$exe" < <(sleep 50) >"$work/console.raw" 2>/dev/null
+status=$?
+check "it ends by itself" [ "$status" -ne 124 ]
+check "it asks for nothing" ! grep -q "Press Enter" "$work/console.raw"
+
 scenario="a file list too large to hold"
 reset
 { printf '['; head -c $((21 * 1024 * 1024)) /dev/zero | tr '\0' 'x' | sed 's/xxx/{},/g'; printf '{}]'; } >"$work/list.json"

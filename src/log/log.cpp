@@ -27,12 +27,7 @@ LogFile& TheLog() {
 
 std::string TimeStamp() {
     const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
+    const std::tm local = LocalTime(now);
     char text[32];
     const std::size_t length = std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", &local);
     return std::string(text, length);
@@ -92,18 +87,9 @@ std::string LogFilePath() {
 
 std::string UpdaterFolder() {
     const std::string suffix = Sep() + "ZAVR" + Sep() + "ZAVR Orvane" + Sep() + "Updater" + Sep();
-    std::string base = EnvironmentValue("APPDATA");
-#ifndef _WIN32
-    if (base.empty()) base = EnvironmentValue("XDG_DATA_HOME");
-    if (base.empty() && !EnvironmentValue("HOME").empty()) base = EnvironmentValue("HOME") + "/.local/share";
-    if (base.empty())
-        PrintAndThrow(
-            "Error: I cannot tell where to keep my log and files: none of APPDATA, XDG_DATA_HOME and HOME is "
-            "set.");
-#else
-    if (base.empty())
-        PrintAndThrow("Error: I cannot tell where to keep my log and files: APPDATA is not set.");
-#endif
+    std::string unset;
+    const std::string base = DataFolderBase(unset);
+    if (base.empty()) PrintAndThrow("Error: I cannot tell where to keep my log and files: " + unset + ".");
     return base + suffix;
 }
 

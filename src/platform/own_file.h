@@ -29,6 +29,9 @@ enum class OwnFileMode {
 CFile OpenOwnFile(const std::string& root, const std::string& relative, OwnFileMode mode,
                   std::uint64_t& existingBytes, boost::system::error_code& error);
 
+// The size of an open file as the system reports it; false when it cannot tell. Never throws.
+bool OpenFileSize(std::FILE* file, std::uint64_t& size);
+
 // Empties a file opened by OpenOwnFile and positions it at its start. False when the system refuses.
 bool EmptyOwnFile(std::FILE* file);
 

@@ -89,6 +89,13 @@ CFile OpenOwnFile(const std::string& root, const std::string& relative, OwnFileM
     return stream;
 }
 
+bool OpenFileSize(std::FILE* file, std::uint64_t& size) {
+    struct stat status {};
+    if (::fstat(::fileno(file), &status) != 0 || status.st_size < 0) return false;
+    size = static_cast<std::uint64_t>(status.st_size);
+    return true;
+}
+
 bool EmptyOwnFile(std::FILE* file) {
     return std::fflush(file) == 0 && ::ftruncate(::fileno(file), 0) == 0 &&
            std::fseek(file, 0, SEEK_SET) == 0;

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <windows.h>
 
 #include "platform/own_file.h"
@@ -118,6 +119,13 @@ CFile OpenOwnFile(const std::string& root, const std::string& relative, OwnFileM
     CFile stream = StreamOf(file);
     if (!stream) error = LastError();
     return stream;
+}
+
+bool OpenFileSize(std::FILE* file, std::uint64_t& size) {
+    struct _stat64 status {};
+    if (_fstat64(_fileno(file), &status) != 0 || status.st_size < 0) return false;
+    size = static_cast<std::uint64_t>(status.st_size);
+    return true;
 }
 
 bool EmptyOwnFile(std::FILE* file) {

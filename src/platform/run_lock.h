@@ -3,6 +3,7 @@
 // blocks the next one.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace zavr {
@@ -28,11 +29,7 @@ class RunLock {
   private:
     RunLockState state_ = RunLockState::Failed;
     std::string reason_;
-#ifdef _WIN32
-    void* handle_ = nullptr;
-#else
-    int fd_ = -1;
-#endif
+    std::intptr_t handle_ = -1;  // the lock file's descriptor or handle, as the platform's source keeps it
 };
 
 }  // namespace zavr

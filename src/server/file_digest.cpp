@@ -1,7 +1,5 @@
 #include "server/file_digest.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <memory>
 
@@ -20,15 +18,9 @@ constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
 // The file's size as the system reports it, or the chunk size when it cannot tell; only a hint, as the
 // file is read to its end whatever it says.
 std::size_t FileSizeHint(std::FILE* file) {
-#ifdef _WIN32
-    struct _stat64 status {};
-    if (_fstat64(_fileno(file), &status) != 0 || status.st_size < 0) return kChunkBytes;
-#else
-    struct stat status {};
-    if (::fstat(::fileno(file), &status) != 0 || status.st_size < 0) return kChunkBytes;
-#endif
-    return static_cast<std::uint64_t>(status.st_size) < kChunkBytes ? static_cast<std::size_t>(status.st_size)
-                                                                    : kChunkBytes;
+    std::uint64_t size = 0;
+    if (!OpenFileSize(file, size)) return kChunkBytes;
+    return size < kChunkBytes ? static_cast<std::size_t>(size) : kChunkBytes;
 }
 
 }  // namespace

@@ -98,17 +98,21 @@ bool NestsDeeperThan(const std::string& text, int depth) {
 // link to one) is ever opened: a FIFO there would keep the read waiting for ever.
 bool LoadStore(const std::string& path, json& store, std::string& problem) {
     struct stat status {};
-    if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
-        problem = "The registry file " + path + " is not a regular file; I leave it as it is.";
-        return false;
-    }
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    if (::stat(path.c_str(), &status) != 0) {
         if (errno == ENOENT) {
             store = json::object();
             return true;
         }
         problem = "I cannot read the registry file " + path + ": " + std::strerror(errno) + ".";
+        return false;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        problem = "The registry file " + path + " is not a regular file; I leave it as it is.";
+        return false;
+    }
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {  // a stream says no more than that
+        problem = "I cannot read the registry file " + path + ".";
         return false;
     }
     std::ostringstream text;

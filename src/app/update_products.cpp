@@ -21,10 +21,9 @@ std::string Describe(const ProductInfo& product) {
 // folder in the simulator's becomes part of a path too.
 void CheckFolderNames(const ProductInfo& product) {
     for (const std::string* name : {&product.ProdName, &product.Simulator}) {
-        const std::string reason = UnsafeNameReason(*name);
-        if (!reason.empty())
+        if (const std::optional<std::string> reason = UnsafeNameReason(*name))
             throw std::runtime_error("The server names a product folder \"" + *name +
-                                     "\", which I refuse: " + reason + ".");
+                                     "\", which I refuse: " + *reason + ".");
     }
     for (const char c : product.ZAVRFolderValue)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)

@@ -197,16 +197,12 @@ void DownloadFiles(const Downloader& downloader, const ProductInfo& product, std
     const std::string listUrl = ManifestQueryUrl(StoredFileListBase(), product.ProductID, version);
     WriteLog(0, listUrl);
     const std::string list = downloader.FetchText(listUrl);
-    if (releaseKey) {
-        const std::string problem =
-            SignatureProblem(downloader, *releaseKey, listUrl,
-                             FileListMessage(product.ProductID, version, product.ProdVersion, list),
-                             OldFileListMessage(product.ProductID, version, list));
-        if (!problem.empty())
-            throw std::runtime_error("The server's file list for " + product.ProdName +
-                                     " was not signed by the maker: " + problem +
-                                     ". I download nothing from it.");
-    }
+    if (releaseKey)
+        RequireSignature(downloader, *releaseKey, listUrl,
+                         FileListMessage(product.ProductID, version, product.ProdVersion, list),
+                         OldFileListMessage(product.ProductID, version, list),
+                         "The server's file list for " + product.ProdName + " was not signed by the maker: ",
+                         ". I download nothing from it.");
     manifest = ParseFileList(list, product.ProdName);
 
     // Every entry is read and checked before anything is fetched for any of them.

@@ -92,9 +92,8 @@ FileEntry ReadFileEntry(const nlohmann::json& entry, std::size_t number) {
         throw std::runtime_error(where + " cannot be used: " + error.what() + ".");
     }
     for (const std::string* path : {&file.Folder, &file.FilePath}) {
-        const std::string reason = UnsafePathReason(*path);
-        if (!reason.empty())
-            throw std::runtime_error(where + " names the path \"" + *path + "\", which I refuse: " + reason +
+        if (const std::optional<std::string> reason = UnsafePathReason(*path))
+            throw std::runtime_error(where + " names the path \"" + *path + "\", which I refuse: " + *reason +
                                      ".");
     }
     if (file.FilePath.empty() || IsSeparator(file.FilePath.back()))
@@ -103,7 +102,7 @@ FileEntry ReadFileEntry(const nlohmann::json& entry, std::size_t number) {
     return file;
 }
 
-std::string UnsafePathReason(const std::string& path) {
+std::optional<std::string> UnsafePathReason(const std::string& path) {
     if (path.find('\0') != std::string::npos) return "it holds a zero byte";
     if (HasControlCharacter(path)) return "it holds a control character";
     if (!path.empty() && IsSeparator(path.front())) return "it is absolute";
@@ -135,7 +134,7 @@ std::string UnsafePathReason(const std::string& path) {
                    "\", the name I give a download until it is complete";
         start = end + 1;
     }
-    return std::string();
+    return std::nullopt;
 }
 
 std::string SameFileKey(const std::string& path) {
@@ -162,13 +161,13 @@ std::vector<FileEntry> ReadFileEntries(const nlohmann::json& document) {
     return files;
 }
 
-std::string UnsafeNameReason(const std::string& name) {
+std::optional<std::string> UnsafeNameReason(const std::string& name) {
     if (name.find('\0') != std::string::npos) return "it holds a zero byte";
     if (HasControlCharacter(name)) return "it holds a control character";
     if (name == "." || name == "..") return "it is \"" + name + "\"";
     if (name.find_first_of("\\/") != std::string::npos) return "it holds a separator";
     if (name.find(':') != std::string::npos) return "it holds a colon";
-    return std::string();
+    return std::nullopt;
 }
 
 }  // namespace zavr

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,7 +43,7 @@ std::vector<FileEntry> ReadFileEntries(const nlohmann::json& document);
 std::string SameFileKey(const std::string& path);
 
 // Why a server-relative path could reach outside the folder it is appended to, or what else makes it
-// unusable; empty when it is safe. Refused: an absolute path (a leading separator or a drive letter),
+// unusable; nullopt when it is safe. Refused: an absolute path (a leading separator or a drive letter),
 // a ".." or "." element, an empty element inside the path (a doubled separator; one trailing separator
 // is allowed), a first element "Backup" in any letter case (the updater's own backup tree lies there in
 // the temporary folder), an element ending in ".zavr-part" (the name of a partial download; compared
@@ -50,10 +51,10 @@ std::string SameFileKey(const std::string& path);
 // (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with any extension and in any letter case), a colon (a drive or an
 // alternate stream on Windows), one of <>"|?*, a zero byte and any other control character. The
 // decision is the same on every platform.
-std::string UnsafePathReason(const std::string& path);
+std::optional<std::string> UnsafePathReason(const std::string& path);
 
-// Why a product's name or simulator cannot be a folder name under the data folder; empty when it can.
+// Why a product's name or simulator cannot be a folder name under the data folder; nullopt when it can.
 // Refused: a separator, "." or "..", a colon, a zero byte and any other control character.
-std::string UnsafeNameReason(const std::string& name);
+std::optional<std::string> UnsafeNameReason(const std::string& name);
 
 }  // namespace zavr

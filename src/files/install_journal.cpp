@@ -42,7 +42,7 @@ std::string TokenOfPartial(const std::string& partial) {
 JournalFile ReadEntry(const json& entry) {
     JournalFile file;
     file.key = entry.at("Key").get<std::string>();
-    if (file.key.empty() || !UnsafePathReason(file.key).empty())
+    if (file.key.empty() || UnsafePathReason(file.key))
         throw std::invalid_argument("an entry names an unsafe path");
     file.backedUp = entry.at("BackedUp").get<bool>();
     if (entry.contains("Token")) {

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -57,15 +58,15 @@ json* FindMember(json& object, const std::string& name) {
     return nullptr;
 }
 
-// What is wrong with the shape of a parsed store; empty when nothing is.
-std::string ShapeFault(const json& store) {
+// What is wrong with the shape of a parsed store; nullopt when nothing is.
+std::optional<std::string> ShapeFault(const json& store) {
     if (!store.is_object()) return "its top level is not an object";
     for (const auto& root : store.items()) {
         if (!root.value().is_object()) return "the root \"" + root.key() + "\" is not an object";
         for (const auto& key : root.value().items())
             if (!key.value().is_object()) return "the key \"" + key.key() + "\" is not an object";
     }
-    return std::string();
+    return std::nullopt;
 }
 
 // The depth of a registry: root, key, value. A document nested deeper is no registry, and is never
@@ -131,9 +132,8 @@ bool LoadStore(const std::string& path, json& store, std::string& problem) {
         problem = "The registry file " + path + " is not valid JSON; I leave it as it is.";
         return false;
     }
-    const std::string fault = ShapeFault(store);
-    if (!fault.empty()) {
-        problem = "The registry file " + path + " is not a registry: " + fault + "; I leave it as it is.";
+    if (const std::optional<std::string> fault = ShapeFault(store)) {
+        problem = "The registry file " + path + " is not a registry: " + *fault + "; I leave it as it is.";
         return false;
     }
     return true;

@@ -29,14 +29,11 @@ void FetchProductInfo(const Downloader& downloader, const std::vector<CatalogueR
         const std::string infoUrl = info.Copy();
         WriteLog(0, infoUrl);
         const std::string reply = downloader.FetchText(infoUrl);
-        if (releaseKey) {
-            const std::string problem =
-                SignatureProblem(downloader, *releaseKey, infoUrl, ProductDocumentMessage(infoUrl, reply));
-            if (!problem.empty())
-                throw std::runtime_error("The product information at " + EscapeSpaces(infoUrl) +
-                                         " is not signed by the maker: " + problem +
-                                         ". I take nothing from this server.");
-        }
+        if (releaseKey)
+            RequireSignature(
+                downloader, *releaseKey, infoUrl, ProductDocumentMessage(infoUrl, reply), "",
+                "The product information at " + EscapeSpaces(infoUrl) + " is not signed by the maker: ",
+                ". I take nothing from this server.");
         nlohmann::json document;
         try {
             document = ParseReply(reply, kQueryReplyLimits);

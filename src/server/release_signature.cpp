@@ -77,8 +77,9 @@ bool SignatureHolds(const ReleaseKey& key, const Signature& signature, const std
                                        key.data()) == 0;
 }
 
-std::string SignatureProblem(const Downloader& downloader, const ReleaseKey& key, const std::string& replyUrl,
-                             const std::string& message, const std::string& oldMessage) {
+std::optional<std::string> SignatureProblem(const Downloader& downloader, const ReleaseKey& key,
+                                            const std::string& replyUrl, const std::string& message,
+                                            const std::string& oldMessage) {
     const std::string url = SignatureUrl(replyUrl);
     std::string text;
     long status = 0;
@@ -96,7 +97,7 @@ std::string SignatureProblem(const Downloader& downloader, const ReleaseKey& key
     } catch (const std::runtime_error& error) {
         return "the signature at " + EscapeSpaces(url) + " is malformed: " + error.what();
     }
-    if (SignatureHolds(key, signature, message)) return std::string();
+    if (SignatureHolds(key, signature, message)) return std::nullopt;
     if (!oldMessage.empty() && SignatureHolds(key, signature, oldMessage))
         return "the signature at " + EscapeSpaces(url) +
                " is of an older form that does not name the version the list installs, which I no longer "
@@ -104,6 +105,14 @@ std::string SignatureProblem(const Downloader& downloader, const ReleaseKey& key
     return "the signature at " + EscapeSpaces(url) +
            " does not hold: it was made by another key, for another query or release, or over other "
            "content";
+}
+
+void RequireSignature(const Downloader& downloader, const ReleaseKey& key, const std::string& replyUrl,
+                      const std::string& message, const std::string& oldMessage, const std::string& refusal,
+                      const std::string& consequence) {
+    if (const std::optional<std::string> problem =
+            SignatureProblem(downloader, key, replyUrl, message, oldMessage))
+        throw std::runtime_error(refusal + *problem + consequence);
 }
 
 }  // namespace zavr

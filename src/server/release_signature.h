@@ -45,11 +45,18 @@ std::string OldFileListMessage(std::int32_t product, std::int32_t version, const
 // Whether signature was made with key's private half over message (libsodium's check). Never throws.
 bool SignatureHolds(const ReleaseKey& key, const Signature& signature, const std::string& message);
 
-// Fetches the signature of the reply at replyUrl and checks it over message. Empty when it holds;
+// Fetches the signature of the reply at replyUrl and checks it over message. nullopt when it holds;
 // otherwise what is wrong, as the end of a sentence: no signature there, a malformed one, one made over
 // oldMessage (a form no longer accepted; ignored when empty), or one that does not hold. Throws what
 // FetchText throws but for the transfer's own failures, which are reasons.
-std::string SignatureProblem(const Downloader& downloader, const ReleaseKey& key, const std::string& replyUrl,
-                             const std::string& message, const std::string& oldMessage = std::string());
+std::optional<std::string> SignatureProblem(const Downloader& downloader, const ReleaseKey& key,
+                                            const std::string& replyUrl, const std::string& message,
+                                            const std::string& oldMessage = std::string());
+
+// The same, as a refusal: throws std::runtime_error with refusal + the reason + consequence unless the
+// signature holds.
+void RequireSignature(const Downloader& downloader, const ReleaseKey& key, const std::string& replyUrl,
+                      const std::string& message, const std::string& oldMessage, const std::string& refusal,
+                      const std::string& consequence);
 
 }  // namespace zavr

@@ -35,13 +35,16 @@ TEST(SigningTest, TheDevelopmentServerSignsWhatItServesWithAKeyItMade) {
     const std::string list = server.Url("/filelist?product=7&version=110");
     EXPECT_EQ(SignatureProblem(downloader, *releaseKey, document,
                                ProductDocumentMessage(document, downloader.FetchText(document))),
-              "");
+              std::nullopt);
     const std::string reply = downloader.FetchText(list);
     const std::int32_t target = release.CurrentVersion(7).value();
-    EXPECT_EQ(SignatureProblem(downloader, *releaseKey, list, FileListMessage(7, 110, target, reply)), "");
-    EXPECT_NE(SignatureProblem(downloader, *releaseKey, list, FileListMessage(7, 100, target, reply)), "")
+    EXPECT_EQ(SignatureProblem(downloader, *releaseKey, list, FileListMessage(7, 110, target, reply)),
+              std::nullopt);
+    EXPECT_NE(SignatureProblem(downloader, *releaseKey, list, FileListMessage(7, 100, target, reply)),
+              std::nullopt)
         << "a list is bound to its installed version";
-    EXPECT_NE(SignatureProblem(downloader, *releaseKey, list, FileListMessage(7, 110, target - 1, reply)), "")
+    EXPECT_NE(SignatureProblem(downloader, *releaseKey, list, FileListMessage(7, 110, target - 1, reply)),
+              std::nullopt)
         << "and to the version it installs";
 }
 

@@ -26,7 +26,7 @@ void CheckFolderNames(const ProductInfo& product) {
                                      "\", which I refuse: " + *reason + ".");
     }
     for (const char c : product.ZAVRFolderValue)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+        if (IsControlCharacter(c))
             throw std::runtime_error("The server names the product's folder \"" + product.ZAVRFolderValue +
                                      "\", which I refuse: it holds a control character.");
 }

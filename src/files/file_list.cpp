@@ -3,6 +3,7 @@
 #include <map>
 #include <stdexcept>
 
+#include "log/log.h"
 #include "platform/paths.h"
 #include "server/file_transfer.h"
 #include "server/json_read.h"
@@ -17,21 +18,14 @@ bool IsSeparator(char c) {
 // A name with one could forge a line of the log, or mean another file than it shows.
 bool HasControlCharacter(const std::string& text) {
     for (const char c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return true;
+        if (IsControlCharacter(c)) return true;
     return false;
-}
-
-// ASCII letters only, as the product's Windows file system compares names.
-std::string LowerCase(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
 }
 
 // CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9 and the console's own names, with or without an
 // extension, in any letter case: Windows opens the device, whatever folder the name is in.
 bool IsDeviceName(const std::string& element) {
-    std::string base = LowerCase(element.substr(0, element.find('.')));
+    std::string base = AsciiLowerCase(element.substr(0, element.find('.')));
     while (!base.empty() && base.back() == ' ') base.pop_back();
     if (base == "con" || base == "prn" || base == "aux" || base == "nul" || base == "conin$" ||
         base == "conout$")
@@ -121,7 +115,8 @@ std::optional<std::string> UnsafePathReason(const std::string& path) {
         // Two spellings of one file would defeat the checks that keep its backup and its entries apart.
         if (element == ".") return "it holds a \".\" element";
         if (element.empty() && end < path.size()) return "it holds an empty element (a doubled separator)";
-        if (first && LowerCase(element) == "backup") return "it reaches into the updater's Backup folder";
+        if (first && AsciiLowerCase(element) == "backup")
+            return "it reaches into the updater's Backup folder";
         // Windows drops them, so that "Backup." would be "Backup" and "a " would be "a".
         if (!element.empty() && (element.back() == '.' || element.back() == ' '))
             return "it has an element ending in a dot or a space, which Windows drops from a name";

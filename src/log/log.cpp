@@ -45,7 +45,7 @@ std::string Escaped(const std::string& text) {
     out.reserve(text.size());
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7f) {
+        if (!IsControlCharacter(c)) {
             out += c;
         } else {
             static const char kDigits[] = "0123456789abcdef";

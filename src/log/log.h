@@ -15,6 +15,11 @@ constexpr const char* kRunLockFileName = "zavr_updater.lock";
 // before OpenLog, or when the file could not be opened or written, the line reaches the console only.
 void WriteLog(int level, std::string text);
 
+// A byte below 0x20, or 0x7f: written as \xNN in the log, and refused in a name. Never fails.
+inline bool IsControlCharacter(char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+}
+
 // Creates the data folder and opens the log file in it for appending. Throws std::runtime_error (its
 // message already printed) when the data folder cannot be named or created. An unopenable file is
 // not an error: lines then reach the console only.

@@ -9,12 +9,18 @@ std::string LocalRelativePath(std::string serverPath) {
     return serverPath;
 }
 
+std::string AsciiLowerCase(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
 std::string NameKey(std::string name) {
 #ifdef _WIN32
-    for (char& c : name)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-#endif
+    return AsciiLowerCase(std::move(name));
+#else
     return name;
+#endif
 }
 
 }  // namespace zavr

@@ -20,6 +20,9 @@ inline std::string Sep() {
 // unchanged on Windows, every backslash turned into the local separator elsewhere. Never fails.
 std::string LocalRelativePath(std::string serverPath);
 
+// text with the ASCII letters in lower case, every other byte as it is. Never fails.
+std::string AsciiLowerCase(std::string text);
+
 // A name or path in the form that two spellings of one file share on the target's file system: ASCII
 // letters in lower case on Windows, which compares names so; unchanged on POSIX, where two spellings are
 // two files. Never fails.

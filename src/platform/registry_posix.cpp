@@ -19,6 +19,7 @@
 
 #include "platform/durable_file.h"
 #include "platform/environment.h"
+#include "platform/paths.h"
 #include "platform/registry_store.h"
 
 namespace zavr {
@@ -41,14 +42,7 @@ const char* RootName(RegistryRoot root) {
 }
 
 bool SameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
+    return a.size() == b.size() && AsciiLowerCase(a) == AsciiLowerCase(b);
 }
 
 // The member of an object whose name matches without regard to case, or nullptr.

@@ -32,21 +32,33 @@ bool FileDigestText(const std::string& path, std::string& digestText, HeldLines&
         return false;
     }
     std::setvbuf(file.get(), nullptr, _IONBF, 0);  // the chunks are large; a stdio buffer only adds a copy
-    // A small file needs no more than its own size (plus one byte to meet the end at once); the buffer is
-    // left uninitialised, as every byte hashed is read into it first.
-    const std::size_t chunkBytes = std::min(kChunkBytes, FileSizeHint(file.get()) + 1);
-    const std::unique_ptr<unsigned char[]> chunk(new unsigned char[chunkBytes]);
     Md5Digest digest;
-    std::size_t got = 0;
-    while ((got = std::fread(chunk.get(), 1, chunkBytes, file.get())) > 0)
-        digest.Update(chunk.get(), static_cast<std::uint32_t>(got));
-    if (std::ferror(file.get())) {
+    bool ok = true;
+    FeedDigest(file.get(), digest, ok);
+    if (!ok) {
         lines.Log(2, "I was unable to read " + path + " to check its integrity.");
         return false;
     }
     digest.Finalize();
     digestText = digest.HexDigest();
     return true;
+}
+
+std::uint64_t FeedDigest(std::FILE* file, Md5Digest& digest, bool& ok, std::uint64_t limit) {
+    // A small file needs no more than its own size (plus one byte to meet the end at once); the buffer is
+    // left uninitialised, as every byte hashed is read into it first.
+    const std::size_t chunkBytes =
+        std::min({kChunkBytes, FileSizeHint(file) + 1,
+                  limit < kChunkBytes ? static_cast<std::size_t>(limit) + 1 : kChunkBytes});
+    const std::unique_ptr<unsigned char[]> chunk(new unsigned char[chunkBytes]);
+    std::uint64_t total = 0;
+    for (std::size_t got; total < limit && (got = std::fread(chunk.get(), 1, chunkBytes, file)) > 0;) {
+        const auto used = static_cast<std::size_t>(std::min<std::uint64_t>(got, limit - total));
+        digest.Update(chunk.get(), static_cast<std::uint32_t>(used));
+        total += used;
+    }
+    ok = !std::ferror(file);
+    return total;
 }
 
 }  // namespace zavr

@@ -7,6 +7,7 @@
 
 #include "platform/disk_space.h"
 #include "platform/own_file.h"
+#include "server/file_digest.h"
 
 namespace zavr {
 namespace {
@@ -138,15 +139,9 @@ void FileTransfer::Decide() {
 bool FileTransfer::HashPartial() {
     std::FILE* file = file_.get();
     if (std::fseek(file, 0, SEEK_SET) != 0) return false;
-    static constexpr std::size_t kChunk = 1 << 20;
-    const std::unique_ptr<unsigned char[]> chunk(new unsigned char[kChunk]);
-    std::uint64_t total = 0;
-    for (std::size_t got; total < resumeFrom_ && (got = std::fread(chunk.get(), 1, kChunk, file)) > 0;) {
-        const std::size_t used = static_cast<std::size_t>(std::min<std::uint64_t>(got, resumeFrom_ - total));
-        digest_.Update(chunk.get(), static_cast<std::uint32_t>(used));
-        total += used;
-    }
-    return std::fseek(file, 0, SEEK_END) == 0 && total == resumeFrom_;
+    bool ok = true;
+    const std::uint64_t fed = FeedDigest(file, digest_, ok, resumeFrom_);
+    return ok && fed == resumeFrom_ && std::fseek(file, 0, SEEK_END) == 0;
 }
 
 bool FileTransfer::KeepsReserve(std::uint64_t bytes) {

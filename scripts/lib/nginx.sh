@@ -44,14 +44,16 @@ CONF
 # start_relay RELAY-PROGRAM UPSTREAM-PORT DELAY-MS OUTPUT-FILE: the tests' relay in front of the port;
 # sets relay (its proxy address) and relay_pid.
 start_relay() {
-  local ready=""
-  "$1" "$2" "$3" >"$4" &
+  local ready="" output
+  exec {output}< <(exec "$1" "$2" "$3")
   relay_pid=$!
-  while [ -z "$ready" ]; do
-    kill -0 "$relay_pid" 2>/dev/null || { echo "the relay did not start" >&2; return 1; }
-    sleep 0.05
-    ready=$(head -n 1 "$4")
-  done
+  # Its first line says where it listens; a relay that ends or stays silent for a minute did not start.
+  if ! read -r -t 60 ready <&"$output" || [[ $ready != Relaying* ]]; then
+    echo "the relay did not start" >&2
+    return 1
+  fi
+  { echo "$ready"; cat <&"$output"; } >"$4" &
+  exec {output}<&-
   relay=${ready#Relaying }
   relay=${relay%%/ *}
 }

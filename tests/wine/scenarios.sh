@@ -73,7 +73,7 @@ run() {
   coproc SERVER { exec "$@" 2>&1; }
   server_pid=$SERVER_PID
   local ready port
-  read -r ready <&"${SERVER[0]}"
+  read -r -t 60 ready <&"${SERVER[0]}" || { echo "the server did not start: $*"; exit 1; }
   port=${ready##*127.0.0.1:}
   port=${port%/}
   exec 3<&"${SERVER[0]}"
@@ -193,7 +193,7 @@ reset
 coproc SERVER { exec "$testserver" --answer-when "$work/second-ended" '/products/XSE/KA2/1\.json' 200 \
   "$samples/products/XSE/KA2/1.json" "$samples" 2>&1; }
 server_pid=$SERVER_PID
-read -r ready <&"${SERVER[0]}"
+read -r -t 60 ready <&"${SERVER[0]}" || { echo "the test server did not start"; exit 1; }
 port=${ready##*127.0.0.1:}
 port=${port%/}
 exec 3<&"${SERVER[0]}"

@@ -74,6 +74,8 @@ const CatalogueCell kXseCells[] = {
     {"KA1", ZAVR_UNINSTALL "{B438C012-C4BA-407B-84A8-B3F649A901A6}", ZAVR_ONE(XseKa1)},
     {"KA2", ZAVR_UNINSTALL "{ED28645E-F9BC-451F-AB11-81DA5FE29A0F}", ZAVR_ONE(XseKa2)},
     {"KB1", ZAVR_UNINSTALL "{A364477B-4684-4B76-BDDF-2D848AE06A7D}", ZAVR_ONE(XseKb1)},
+    // The XSE KB2 never had a GUID of its own: its installer writes this placeholder, which is kept as
+    // it stands so that the updater finds what is installed.
     {"KB2", ZAVR_UNINSTALL "{ ???????? }", ZAVR_ONE(XseKb2)},
     {"KC1", ZAVR_UNINSTALL "{F817E1CA-C508-4629-9D06-B622A2392CA1}", ZAVR_ONE(XseKc1)},
     {"KC2", ZAVR_UNINSTALL "{064AEB27-CB81-4D33-AF20-1CFC54C881C5}", ZAVR_ONE(XseKc2)},
@@ -116,7 +118,10 @@ CatalogueSelection SelectCatalogue(const std::string& aircraftCode, const std::s
         throw std::runtime_error("Unable to initialize application, unknown sim " + simFamily);
 
     const CatalogueCell* cell = nullptr;
-    for (int i = 0; i < 7 && cell == nullptr; ++i)
+    constexpr std::size_t kAircraftPerSimulator = sizeof kXseCells / sizeof kXseCells[0];
+    static_assert(kAircraftPerSimulator == sizeof kP3dCells / sizeof kP3dCells[0],
+                  "one row per aircraft in both");
+    for (std::size_t i = 0; i < kAircraftPerSimulator && cell == nullptr; ++i)
         if (aircraftCode == column[i].aircraft) cell = &column[i];
     if (cell == nullptr)
         throw std::runtime_error("Unable to initialize application, unknown aircraft " + aircraftCode);
@@ -125,6 +130,8 @@ CatalogueSelection SelectCatalogue(const std::string& aircraftCode, const std::s
     selection.uninstallKey = cell->uninstallKey;
     selection.rows.assign(cell->rows, cell->rows + cell->rowCount);
 
+    // The time stamp is the original build's, frozen: users and the maker's support compare banners, and
+    // a time stamp of each build would make two builds of the same sources differ.
     char banner[256];
     std::snprintf(banner, sizeof banner, "ZAVR Updater: Version A%i - Build timestamp Sep 12 2017, 23:29:10",
                   kUpdaterVersion);

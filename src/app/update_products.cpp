@@ -1,6 +1,8 @@
 // The heart of a run: each product in turn is skipped, reported out-dated or current, or updated.
+#include <optional>
 #include <stdexcept>
 
+#include "app/update_decision.h"
 #include "app/updater.h"
 #include "build_config.h"
 #include "catalogue/installed_version.h"
@@ -53,88 +55,104 @@ void CheckVersionText(const ProductInfo& product) {
                                  "; I refuse to record it.");
 }
 
+// Where one product's update happens.
+struct ProductFolders {
+    std::string temp;  // its temporary folder, which holds the Backup tree
+    std::string sim;   // the simulator's folder
+};
+
+// Everything before an update of the product: its folders, the simulator's place, and the decision.
+// nullopt, with the reason logged, when nothing is to be done. Throws std::runtime_error when the product
+// fails: an unsafe folder name, a link in the data folder, a folder that cannot be made or examined.
+std::optional<ProductFolders> PrepareProduct(const ProductInfo& product, const std::string& workFolder,
+                                             std::int32_t installed) {
+    const std::string productTempFolder = workFolder + product.ProdName + Sep() + product.Simulator + Sep();
+    CheckFolderNames(product);
+    RefuseLinks(workFolder, product.ProdName + Sep() + product.Simulator);
+    EnsureDirectory(productTempFolder);
+    WriteLog(1, ">>> Product: " + Describe(product));
+    WriteLog(0, "This product using temp dir: " + productTempFolder);
+    WriteLog(1, "Finding install-directory this product's simulator...");
+    WriteLog(1,
+             "If a registry key error appears, disregard - it simply means you do not have that simulator "
+             "installed.");
+    const std::string simFolder =
+        ReadRegistryString(RegistryRoot::CurrentUser, product.RegistryKey, "AppPath");
+    if (simFolder.empty()) {
+        WriteLog(1, "I found no sim install corresponding to product ID " +
+                        std::to_string(product.ProductID) + "; skipping.");
+        return std::nullopt;
+    }
+    WriteLog(1, "Sim install directory in registry is " + simFolder);
+    const std::string productFolder = simFolder + product.ZAVRFolderValue + Sep();
+    WriteLog(1, product.ProdName + " path should be " + productFolder);
+
+    switch (DecideUpdate(installed, product)) {
+        case UpdateDecision::OutDated:
+            WriteLog(
+                1, std::to_string(installed) + " is out-dated and must be updated with the full installer.");
+            WriteLog(1, "Please check to ensure that you have updated to the minimum version.");
+            WriteLog(1, "Log into your account at " ZAVR_MAKER_SITE
+                        ", click on 'View Previous Orders' and then your order number.");
+            return std::nullopt;
+        case UpdateDecision::Current:
+            WriteLog(1, std::to_string(installed) + " is the current version. No need to update.");
+            return std::nullopt;
+        case UpdateDecision::Due:
+            break;
+    }
+    if (!PathExists(productFolder)) {
+        WriteLog(1, "Product directory " + productFolder + " does not exist; not updating.");
+        return std::nullopt;
+    }
+    WriteLog(1, "Updating you to version " + std::to_string(product.ProdVersion));
+    WriteLog(1, "Product directory " + productFolder + " exists");
+    return ProductFolders{productTempFolder, simFolder};
+}
+
 }  // namespace
 
 UpdateCounts Updater::UpdateProducts() {
     workFolder = UpdaterFolder();
     EnsureDirectory(workFolder);
     UpdateCounts counts;
-    const std::int32_t v = installedVersion;
-    for (ProductInfo& p : products) {
+    for (ProductInfo& product : products) {
+        // A product that fails, fails alone; the run goes on with the next one.
         const auto failed = [&](const std::runtime_error& error) {
-            WriteLog(2, "Update terminated abnormally for " + Describe(p) + ": " + error.what());
+            WriteLog(2, "Update terminated abnormally for " + Describe(product) + ": " + error.what());
             ++counts.failed;
         };
-        // A product whose own folders cannot be had fails alone; the run goes on with the next one.
-        const std::string productTempFolder = workFolder + p.ProdName + Sep() + p.Simulator + Sep();
+        std::optional<ProductFolders> folders;
         try {
-            CheckFolderNames(p);
-            RefuseLinks(workFolder, p.ProdName + Sep() + p.Simulator);
-            EnsureDirectory(productTempFolder);
+            folders = PrepareProduct(product, workFolder, installedVersion);
         } catch (const std::runtime_error& error) {
             failed(error);
             continue;
         }
-        WriteLog(1, ">>> Product: " + Describe(p));
-        WriteLog(0, "This product using temp dir: " + productTempFolder);
-        WriteLog(1, "Finding install-directory this product's simulator...");
-        WriteLog(
-            1,
-            "If a registry key error appears, disregard - it simply means you do not have that simulator "
-            "installed.");
-        const std::string simFolder = ReadRegistryString(RegistryRoot::CurrentUser, p.RegistryKey, "AppPath");
-        if (simFolder.empty()) {
-            WriteLog(1, "I found no sim install corresponding to product ID " + std::to_string(p.ProductID) +
-                            "; skipping.");
-            continue;
-        }
-        WriteLog(1, "Sim install directory in registry is " + simFolder);
-        const std::string productFolder = simFolder + p.ZAVRFolderValue + Sep();
-        WriteLog(1, p.ProdName + " path should be " + productFolder);
-
-        bool updatable = false;  // in the version range, with the product's folder there
+        if (!folders) continue;
+        QueryManifestTotals(product, installedVersion);  // what it throws ends the run
+        WriteLog(1, "Upstream says " + std::to_string(product.TotalFiles) + " new file(s) totaling " +
+                        std::to_string(product.TotalFileSize) + "KB");
+        WriteLog(1, "Your files are being updated. Depending on file size, this may take some time.");
         try {
-            updatable = p.MinVersion <= v && v < p.ProdVersion && PathExists(productFolder);
-        } catch (const std::runtime_error& error) {
-            failed(error);
-            continue;
-        }
-        if (updatable) {
-            WriteLog(1, "Updating you to version " + std::to_string(p.ProdVersion));
-            WriteLog(1, "Product directory " + productFolder + " exists");
-            QueryManifestTotals(p, v);
-            WriteLog(1, "Upstream says " + std::to_string(p.TotalFiles) + " new file(s) totaling " +
-                            std::to_string(p.TotalFileSize) + "KB");
-            WriteLog(1, "Your files are being updated. Depending on file size, this may take some time.");
-            try {
-                CheckVersionText(p);
-                DownloadProductFiles(p, v, productTempFolder);
-                const int installed = InstallProductFiles(p, v, productTempFolder, simFolder);
-                // The version is recorded only after every file is in place, checked and on the disk; the
-                // update's journal then has done its work, and not before. Unrecorded, the update has not
-                // happened: the journal stays, so that the next run keeps the backups and records it.
-                if (installed > 0) {
-                    if (!WriteRegistryString(RegistryRoot::LocalMachine, uninstallKey, "DisplayVersion",
-                                             p.PVDec))
-                        throw std::runtime_error(
-                            "The new files are in place, but the new version could not be recorded "
-                            "(see above); run the updater again to record it.");
-                    FinishProductInstall(p, productTempFolder);
-                }
-                WriteLog(1, "Great, " + Describe(p) + " was successfully updated to the latest version!");
-                ++counts.succeeded;
-            } catch (const std::runtime_error& error) {
-                failed(error);
+            CheckVersionText(product);
+            DownloadProductFiles(product, installedVersion, folders->temp);
+            const int installed = InstallProductFiles(product, installedVersion, folders->temp, folders->sim);
+            // The version is recorded only after every file is in place, checked and on the disk; the
+            // update's journal then has done its work, and not before. Unrecorded, the update has not
+            // happened: the journal stays, so that the next run keeps the backups and records it.
+            if (installed > 0) {
+                if (!WriteRegistryString(RegistryRoot::LocalMachine, uninstallKey, "DisplayVersion",
+                                         product.PVDec))
+                    throw std::runtime_error(
+                        "The new files are in place, but the new version could not be recorded (see above); "
+                        "run the updater again to record it.");
+                FinishProductInstall(product, folders->temp);
             }
-        } else if (v < p.MinVersion) {
-            WriteLog(1, std::to_string(v) + " is out-dated and must be updated with the full installer.");
-            WriteLog(1, "Please check to ensure that you have updated to the minimum version.");
-            WriteLog(1, "Log into your account at " ZAVR_MAKER_SITE
-                        ", click on 'View Previous Orders' and then your order number.");
-        } else if (v >= p.ProdVersion) {
-            WriteLog(1, std::to_string(v) + " is the current version. No need to update.");
-        } else {
-            WriteLog(1, "Product directory " + productFolder + " does not exist; not updating.");
+            WriteLog(1, "Great, " + Describe(product) + " was successfully updated to the latest version!");
+            ++counts.succeeded;
+        } catch (const std::runtime_error& error) {
+            failed(error);
         }
     }
     return counts;

@@ -125,6 +125,27 @@ bool BackUp(const Downloader& downloader, const FileEntry& file, const std::stri
     return true;
 }
 
+// Puts one downloaded file in the place of target: copied beside it as partial, checked, and renamed
+// over it in one step.
+void InstallOne(const Downloader& downloader, const FileEntry& file, const std::string& target,
+                const std::string& partial, const InstallPlace& place) {
+    CreateFolder(place.simFolder + LocalRelativePath(file.Folder), "Destination", 1,
+                 "I was unable to create the destination directory; terminating.");
+    const std::string relative = LocalRelativePath(file.FilePath);
+    CopyToNewFile(place.tempFolder + relative, partial);
+    if (!downloader.FileDigestMatches(partial, file.MD5Hash)) {
+        RemoveQuietly(partial);
+        throw std::runtime_error("Aborting file copy, a file has failed integrity-check after copying.");
+    }
+    try {
+        ReplaceWith(partial, target);
+    } catch (const boost::filesystem::filesystem_error&) {
+        RefuseIfNotReplaceable(target);  // opened since the check: say so, not the system's words
+        throw;
+    }
+    WriteLog(1, "Integrity OK: " + place.simFolder + relative);
+}
+
 }  // namespace
 
 std::string BackupRoot(const std::string& tempFolder, const std::string& aircraftCode,
@@ -168,24 +189,8 @@ int InstallFiles(const Downloader& downloader, const nlohmann::json& manifest, c
     WriteJournal(journalPath, journal);
 
     for (std::size_t i = 0; i < files.size(); ++i) {
-        const FileEntry& file = files[i];
         WriteLog(1, "*** Copy file " + std::to_string(i + 1) + " of " + count + " ***");
-        CreateFolder(place.simFolder + LocalRelativePath(file.Folder), "Destination", 1,
-                     "I was unable to create the destination directory; terminating.");
-        const std::string relative = LocalRelativePath(file.FilePath);
-        const std::string partial = JournalPartialPath(targets[i], token);
-        CopyToNewFile(place.tempFolder + relative, partial);
-        if (!downloader.FileDigestMatches(partial, file.MD5Hash)) {
-            RemoveQuietly(partial);
-            throw std::runtime_error("Aborting file copy, a file has failed integrity-check after copying.");
-        }
-        try {
-            ReplaceWith(partial, targets[i]);
-        } catch (const boost::filesystem::filesystem_error&) {
-            RefuseIfNotReplaceable(targets[i]);  // opened since the check: say so, not the system's words
-            throw;
-        }
-        WriteLog(1, "Integrity OK: " + place.simFolder + relative);
+        InstallOne(downloader, files[i], targets[i], JournalPartialPath(targets[i], token), place);
     }
     Flush(place.simFolder, "the installed files");
     return static_cast<int>(files.size());

@@ -15,6 +15,7 @@
 #include "server/downloader_connections.h"
 #include "server/file_digest.h"
 #include "server/progress.h"
+#include "server/text_sink.h"
 
 namespace zavr {
 namespace {

@@ -80,15 +80,8 @@ class Downloader {
     std::unique_ptr<Connections> connections_;
 };
 
-// Where FetchText collects a reply: the body so far, and whether it outgrew the limit.
-struct TextSink {
-    std::string text;
-    std::size_t limit;
-    bool overflowed = false;
-    bool outOfMemory = false;  // no exception may pass through libcurl's C code
-};
-
-// libcurl write callbacks: append to the target TextSink (refusing what would pass its limit), or
+// libcurl write callbacks: append to the target TextSink (server/text_sink.h; refusing what would pass
+// its limit), or
 // write to the target FILE. They return the bytes handled; any other amount (0 for a null target)
 // makes libcurl end the transfer with a write error.
 std::size_t WriteToString(char* data, std::size_t size, std::size_t count, void* target);

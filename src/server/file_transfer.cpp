@@ -66,16 +66,15 @@ FileTransfer::FileTransfer(std::string url, std::string path, bool resume, const
         OpenOwnFile(underRoot ? root : folder_, underRoot ? partial_.substr(root.size()) : FileName(partial_),
                     resume ? OwnFileMode::Continue : OwnFileMode::Fresh, resumeFrom_, error);
     if (!file_) {
-        lines_.Log(2, "Error in file download - I was unable to create the file on the disk");
-        lines_.Log(2, "I could not create " + partial_ + ": " + error.message() + ".");
+        Fail("I was unable to create the file on the disk",
+             "I could not create " + partial_ + ": " + error.message() + ".");
         return;
     }
     const std::string escaped = EscapeSpaces(url_);
     handle_.reset(curl_easy_init());
     if (!handle_) {
-        lines_.Log(2, "Error in file download - I was unable to download " + path_);
-        lines_.Log(2,
-                   "Downloading " + escaped + " to " + path_ + " failed: Failed to create CURL connection.");
+        Fail("I was unable to download " + path_,
+             "Downloading " + escaped + " to " + path_ + " failed: Failed to create CURL connection.");
         return;
     }
     CURL* handle = handle_.get();
@@ -185,6 +184,12 @@ std::size_t FileTransfer::Write(char* data, std::size_t size, std::size_t count,
     return written;
 }
 
+TransferEnd FileTransfer::Fail(const std::string& what, const std::string& why) {
+    lines_.Log(2, "Error in file download - " + what);
+    lines_.Log(2, why);
+    return TransferEnd::Failed;
+}
+
 TransferEnd FileTransfer::Finish(CURLcode code) {
     if (body_ == Body::Undecided && code == CURLE_OK) Decide();  // an empty body has no first write
     progress_.Finish();
@@ -197,49 +202,43 @@ TransferEnd FileTransfer::Finish(CURLcode code) {
         return TransferEnd::StartOver;
     }
     if (code != CURLE_OK || !closed) {
-        lines_.Log(2, "Error in file download - I was unable to download " + path_);
-        if (body_ == Body::Discard) std::remove(partial_.c_str());  // nothing of the file is in it
-        if (announcedTooLarge_ > 0) {
+        // Nothing of the file is in the body of an error page; what came before the disk's limit goes.
+        if (body_ == Body::Discard || announcedTooLarge_ > 0 || reserveReached_)
             std::remove(partial_.c_str());
-            lines_.Log(2, "The server announces " + HumanBytes(static_cast<double>(announcedTooLarge_)) +
-                              " for " + path_ + ", more than the whole disk that holds " + folder_ + " (" +
-                              HumanBytes(static_cast<double>(DiskSizeBytes(folder_))) +
-                              ") could ever hold, so I did not download it.");
-        } else if (reserveReached_) {
-            std::remove(partial_.c_str());
-            lines_.Log(2, "The disk that holds " + folder_ + " is nearly full: I keep " +
-                              HumanBytes(static_cast<double>(limits_.diskReserveBytes)) +
-                              " of it free, so I stopped the download and removed what had arrived. Free "
-                              "some space there and run me again.");
-        } else {
-            const std::string reason = code != CURLE_OK
-                                           ? (error_[0] != '\0' ? error_ : curl_easy_strerror(code))
-                                           : std::strerror(closeError);
-            lines_.Log(2, "Downloading " + escaped + " to " + path_ + " failed: " + reason + ".");
-        }
-        return TransferEnd::Failed;
+        if (announcedTooLarge_ > 0)
+            return Fail("I was unable to download " + path_,
+                        "The server announces " + HumanBytes(static_cast<double>(announcedTooLarge_)) +
+                            " for " + path_ + ", more than the whole disk that holds " + folder_ + " (" +
+                            HumanBytes(static_cast<double>(DiskSizeBytes(folder_))) +
+                            ") could ever hold, so I did not download it.");
+        if (reserveReached_)
+            return Fail("I was unable to download " + path_,
+                        "The disk that holds " + folder_ + " is nearly full: I keep " +
+                            HumanBytes(static_cast<double>(limits_.diskReserveBytes)) +
+                            " of it free, so I stopped the download and removed what had arrived. Free some "
+                            "space there and run me again.");
+        const std::string reason = code != CURLE_OK ? (error_[0] != '\0' ? error_ : curl_easy_strerror(code))
+                                                    : std::strerror(closeError);
+        return Fail("I was unable to download " + path_,
+                    "Downloading " + escaped + " to " + path_ + " failed: " + reason + ".");
     }
     if (prefixUnreadable_) {
-        lines_.Log(2, "Error in file download - I was unable to download " + path_);
-        lines_.Log(2, "I could not read back " + partial_ + " to continue it.");
-        return TransferEnd::Failed;
+        return Fail("I was unable to download " + path_,
+                    "I could not read back " + partial_ + " to continue it.");
     }
     if (body_ == Body::Discard) {
         long status = 0;
         curl_easy_getinfo(handle_.get(), CURLINFO_RESPONSE_CODE, &status);
         std::remove(partial_.c_str());
-        lines_.Log(
-            2, "Error in file download - server provided abnormal response code " + std::to_string(status));
-        lines_.Log(2, "Downloading " + escaped + " to " + path_ + " failed: the server answered " +
-                          std::to_string(status) + ".");
-        return TransferEnd::Failed;
+        return Fail("server provided abnormal response code " + std::to_string(status),
+                    "Downloading " + escaped + " to " + path_ + " failed: the server answered " +
+                        std::to_string(status) + ".");
     }
     boost::system::error_code error;
     boost::filesystem::rename(partial_, path_, error);
     if (error) {
-        lines_.Log(2, "Error in file download - I was unable to download " + path_);
-        lines_.Log(2, "I could not rename " + partial_ + " to " + path_ + ": " + error.message() + ".");
-        return TransferEnd::Failed;
+        return Fail("I was unable to download " + path_,
+                    "I could not rename " + partial_ + " to " + path_ + ": " + error.message() + ".");
     }
     digest_.Finalize();
     digestText_ = digest_.HexDigest();

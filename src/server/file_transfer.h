@@ -60,6 +60,9 @@ class FileTransfer {
     static std::size_t Write(char* data, std::size_t size, std::size_t count, void* self);
     static std::size_t Header(char* data, std::size_t size, std::size_t count, void* self);
     void Decide();
+    // Reports a failure in the two lines every failed download has: "Error in file download - " + what,
+    // then why.
+    TransferEnd Fail(const std::string& what, const std::string& why);
     bool HashPartial();
     bool KeepsReserve(std::uint64_t bytes);
 

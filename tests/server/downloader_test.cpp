@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/disk_space.h"
+#include "server/text_sink.h"
 #include "support/http_server.h"
 #include "support/process.h"
 #include "support/raw_server.h"

@@ -34,7 +34,7 @@ echo "Windows build: $(($(date +%s) - begin)) s"
 
 provide wine "the Wine scenarios (the Windows program was built)"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --target zavr-devserver zavr-test-server zavr-test-relay
+cmake --build build --target zavr-devserver zavr-test-server zavr-test-relay zavr_test_key
 
 # The program as the HTTPS scenarios need it: its server at an https address that the relay leads to
 # nginx, trusting an authority made here (Wine shows the root folder as drive Z:), and holding the

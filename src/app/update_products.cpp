@@ -4,7 +4,7 @@
 
 #include "app/update_decision.h"
 #include "app/updater.h"
-#include "build_config.h"
+#include "catalogue/build_settings.h"
 #include "catalogue/installed_version.h"
 #include "catalogue/registry.h"
 #include "files/file_list.h"
@@ -92,8 +92,8 @@ std::optional<ProductFolders> PrepareProduct(const ProductInfo& product, const s
             WriteLog(
                 1, std::to_string(installed) + " is out-dated and must be updated with the full installer.");
             WriteLog(1, "Please check to ensure that you have updated to the minimum version.");
-            WriteLog(1, "Log into your account at " ZAVR_MAKER_SITE
-                        ", click on 'View Previous Orders' and then your order number.");
+            WriteLog(1, std::string("Log into your account at ") + kBuildSettings.makerSite +
+                            ", click on 'View Previous Orders' and then your order number.");
             return std::nullopt;
         case UpdateDecision::Current:
             WriteLog(1, std::to_string(installed) + " is the current version. No need to update.");

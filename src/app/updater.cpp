@@ -2,7 +2,7 @@
 // the work and keeps what it learns.
 #include "app/updater.h"
 
-#include "build_config.h"
+#include "catalogue/build_settings.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/installed_version.h"
 #include "catalogue/stored_text.h"
@@ -12,12 +12,10 @@
 
 namespace zavr {
 
-static_assert(ZAVR_PARALLEL_TRANSFERS >= 1, "ZAVR_PARALLEL_TRANSFERS must be at least 1");
-
 TransferLimits BuiltInTransferLimits() {
     TransferLimits limits;
-    limits.filesInFlight = ZAVR_PARALLEL_TRANSFERS;
-    limits.caBundle = ZAVR_CA_BUNDLE;
+    limits.filesInFlight = kBuildSettings.filesInFlight;
+    limits.caBundle = kBuildSettings.caBundle;
     return limits;
 }
 

@@ -26,7 +26,8 @@ struct CatalogueSelection {
 // or "... unknown aircraft ..." for a code it does not know, before logging anything.
 CatalogueSelection SelectCatalogue(const std::string& aircraftCode, const std::string& simFamily);
 
-// The stored (scrambled) bases of the two manifest endpoints, shared by every product.
+// The stored (scrambled) bases of the two manifest endpoints, shared by every product. These three are
+// defined with the rest of the build's constants (build_settings.h).
 char* StoredTotalsBase();
 char* StoredFileListBase();
 // The maker's Ed25519 public key as 64 hexadecimal digits; empty in a build without one.

@@ -3,13 +3,13 @@
 namespace zavr {
 
 void UnscrambleInPlace(char* stored) {
-    for (; *stored != '\0'; ++stored)
-        *stored = static_cast<char>(static_cast<unsigned char>(*stored) + kScrambleKey);
+    const unsigned char key = StoredTextKey();
+    for (; *stored != '\0'; ++stored) *stored = static_cast<char>(static_cast<unsigned char>(*stored) + key);
 }
 
 void ScrambleInPlace(char* plain) {
-    for (; *plain != '\0'; ++plain)
-        *plain = static_cast<char>(static_cast<unsigned char>(*plain) - kScrambleKey);
+    const unsigned char key = StoredTextKey();
+    for (; *plain != '\0'; ++plain) *plain = static_cast<char>(static_cast<unsigned char>(*plain) - key);
 }
 
 }  // namespace zavr

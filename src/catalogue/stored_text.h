@@ -6,11 +6,10 @@
 #include <cstddef>
 #include <string>
 
-#include "build_config.h"
-
 namespace zavr {
 
-constexpr unsigned char kScrambleKey = static_cast<unsigned char>(ZAVR_SCRAMBLE_KEY);
+// The constant of this program's build (defined where its stored texts are, build_settings.cpp).
+unsigned char StoredTextKey();
 
 // A zero-terminated text of N bytes, terminator included, that can be built in constant expressions.
 template <std::size_t N>
@@ -33,16 +32,15 @@ constexpr FixedText<A + B - 1> operator+(const FixedText<A>& a, const FixedText<
     return out;
 }
 
-// The stored form of a plain text. Used only to initialise constexpr objects: a text holding a byte
-// equal to the key (which would store as a zero and cut the text short) then fails the build.
+// The stored form of a plain text under key. Used only to initialise constexpr objects: a text holding a
+// byte equal to the key (which would store as a zero and cut the text short) then fails the build.
 template <std::size_t N>
-constexpr FixedText<N> Scramble(const FixedText<N>& plain) {
+constexpr FixedText<N> Scramble(const FixedText<N>& plain, unsigned char key) {
     FixedText<N> out{};
     for (std::size_t i = 0; i + 1 < N; ++i) {
         const auto byte = static_cast<unsigned char>(plain.bytes[i]);
-        if (byte == kScrambleKey || byte == 0)
-            throw "a stored text may not hold a byte equal to the scramble key";
-        out.bytes[i] = static_cast<char>(static_cast<unsigned char>(byte - kScrambleKey));
+        if (byte == key || byte == 0) throw "a stored text may not hold a byte equal to the scramble key";
+        out.bytes[i] = static_cast<char>(static_cast<unsigned char>(byte - key));
     }
     out.bytes[N - 1] = '\0';
     return out;

@@ -114,11 +114,11 @@ TEST(StoredTextTest, IsScrambledBetweenUsesEvenWhenAUseThrows) {
 }
 
 TEST(StoredTextTest, CompileTimeScrambleMatchesTheRunTimeScheme) {
-    constexpr auto stored = Scramble(Literal("http://h/ x~"));
+    constexpr auto stored = Scramble(Literal("http://h/ x~"), ZAVR_SCRAMBLE_KEY);
     char text[sizeof stored.bytes];
     std::memcpy(text, stored.bytes, sizeof text);
     for (std::size_t i = 0; i + 1 < sizeof text; ++i)
-        EXPECT_EQ(static_cast<unsigned char>(text[i] + kScrambleKey),
+        EXPECT_EQ(static_cast<unsigned char>(text[i] + StoredTextKey()),
                   static_cast<unsigned char>("http://h/ x~"[i]));
     UnscrambleInPlace(text);
     EXPECT_STREQ(text, "http://h/ x~");

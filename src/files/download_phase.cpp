@@ -1,6 +1,5 @@
 #include "files/download_phase.h"
 
-#include <boost/filesystem.hpp>
 #include <exception>
 #include <set>
 #include <stdexcept>
@@ -43,7 +42,7 @@ struct Entry {
 
 class DownloadRun {
   public:
-    DownloadRun(const Downloader& downloader, const ProductInfo& product, const std::string& tempFolder,
+    DownloadRun(Downloader& downloader, const ProductInfo& product, const std::string& tempFolder,
                 std::vector<FileEntry> files)
         : downloader_(downloader),
           product_(product),
@@ -51,7 +50,7 @@ class DownloadRun {
           files_(std::move(files)),
           entries_(files_.size()),
           n_(std::to_string(files_.size())),
-          batch_(downloader, tempFolder),
+          batch_(downloader.Connections(), downloader.Limits(), tempFolder),
           progress_(files_.size(), ExpectedBytes(), downloader.FilesInFlight() > 1) {}
 
     // Brings every entry in, as many at once as the downloader allows. Throws the failure of the first
@@ -120,11 +119,7 @@ class DownloadRun {
             const std::string relative = LocalRelativePath(file.FilePath);
             RefuseLinks(tempFolder_, FoldersOf(relative));
             ClearWayInOwnTree(tempFolder_, LocalRelativePath(file.Folder), relative);
-            const std::string entryFolder = tempFolder_ + LocalRelativePath(file.Folder);
-            if (PathExists(entryFolder))
-                lines.Log(0, "Temporary location " + entryFolder + " exists already - great.");
-            else if (boost::filesystem::create_directories(entryFolder))
-                lines.Log(0, entryFolder + " does not exist; created.");
+            EnsureFolder(tempFolder_ + LocalRelativePath(file.Folder), kTemporaryFolder, lines);
 
             entry.address = FileAddress(product_.FilesUrl, file.FilePath);
             entry.tempFile = tempFolder_ + relative;
@@ -189,7 +184,7 @@ class DownloadRun {
 
 }  // namespace
 
-void DownloadFiles(const Downloader& downloader, const ProductInfo& product, std::int32_t version,
+void DownloadFiles(Downloader& downloader, const ProductInfo& product, std::int32_t version,
                    const std::string& tempFolder, nlohmann::json& manifest,
                    const std::optional<ReleaseKey>& releaseKey) {
     WriteLog(1, "Need to update " + std::to_string(product.TotalFiles) + " file(s).");

@@ -21,7 +21,7 @@ namespace zavr {
 // manifest keeps the list whatever happens after it was read. With a release key, a list whose
 // signature does not hold (see server/release_signature.h) throws std::runtime_error "The server's file
 // list for <product> was not signed by the maker: <why>. ..." before it is read or anything is fetched.
-void DownloadFiles(const Downloader& downloader, const ProductInfo& product, std::int32_t version,
+void DownloadFiles(Downloader& downloader, const ProductInfo& product, std::int32_t version,
                    const std::string& tempFolder, nlohmann::json& manifest,
                    const std::optional<ReleaseKey>& releaseKey = std::nullopt);
 

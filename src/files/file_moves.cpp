@@ -35,6 +35,18 @@ void WalkElements(const std::string& root, const std::string& relative, Visit vi
 
 }  // namespace
 
+void EnsureFolder(const std::string& folder, const FolderRole& role, HeldLines& lines) {
+    if (PathExists(folder)) {
+        lines.Log(0, std::string(role.name) + " location " + folder + " exists already - great.");
+        return;
+    }
+    // False only when another program made it meanwhile; a file in its place is no folder, though.
+    if (!boost::filesystem::create_directories(folder) && !boost::filesystem::is_directory(folder))
+        throw std::runtime_error(role.failure);
+    lines.Log(role.createdLevel, (role.createdLineNamesRole ? std::string(role.name) + " location " : "") +
+                                     folder + " does not exist; created.");
+}
+
 void RefuseLinks(const std::string& root, const std::string& relative) {
     WalkElements(root, relative, [](const std::string& path) {
         boost::system::error_code error;

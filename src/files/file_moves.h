@@ -5,11 +5,32 @@
 #include <functional>
 #include <string>
 
+#include "log/held_lines.h"
+
 namespace zavr {
 
 // True when a status query on the path succeeds and finds something there. Throws the file-system
 // library's error (a std::runtime_error) when the status cannot be had.
 bool PathExists(const std::string& path);
+
+// What the log says of one kind of folder that an update makes where it is missing.
+struct FolderRole {
+    const char* name;           // "<name> location <folder> exists already - great." (level 0)
+    int createdLevel;           // the level of the line that says it was made, which ...
+    bool createdLineNamesRole;  // ... begins "<name> location " rather than with the folder
+    const char* failure;        // the sentence when it cannot be made
+};
+constexpr FolderRole kTemporaryFolder{"Temporary", 0, false,
+                                      "I was unable to create the temporary directory; terminating."};
+constexpr FolderRole kBackupFolder{"Backup", 0, true,
+                                   "I was unable to create the Backup directory; terminating."};
+constexpr FolderRole kDestinationFolder{"Destination", 1, false,
+                                        "I was unable to create the destination directory; terminating."};
+
+// Makes folder, with the folders it lies in, where it is missing, and says to lines which it was.
+// Throws std::runtime_error(role.failure) when it is still not a folder, and the file-system library's
+// error when making it fails.
+void EnsureFolder(const std::string& folder, const FolderRole& role, HeldLines& lines);
 
 // The updater's own folders lie where other programs of the user can write, while the program runs
 // with more rights: throws std::runtime_error naming it when root + relative (a local relative path)

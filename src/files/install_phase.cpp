@@ -30,17 +30,6 @@ std::string NewToken() {
     return text;
 }
 
-void CreateFolder(const std::string& folder, const char* what, int createdLevel, const char* failure) {
-    if (PathExists(folder)) {
-        WriteLog(0, std::string(what) + " location " + folder + " exists already - great.");
-    } else {
-        if (!boost::filesystem::create_directories(folder)) throw std::runtime_error(failure);
-        WriteLog(createdLevel, createdLevel == 0
-                                   ? std::string(what) + " location " + folder + " does not exist; created."
-                                   : folder + " does not exist; created.");
-    }
-}
-
 void Flush(const std::string& folder, const char* what) {
     if (!FlushVolume(folder))
         throw std::runtime_error(std::string("I could not make sure that ") + what + " reached the disk (" +
@@ -114,8 +103,8 @@ bool BackUp(const Downloader& downloader, const FileEntry& file, const std::stri
     }
     if (before != nullptr && (!PathExists(target) || downloader.FileDigestMatches(target, file.MD5Hash)))
         return false;  // nothing there, or the update's own file
-    CreateFolder(place.backupRoot + LocalRelativePath(file.Folder), "Backup", 0,
-                 "I was unable to create the Backup directory; terminating.");
+    HeldLines live(true);
+    EnsureFolder(place.backupRoot + LocalRelativePath(file.Folder), kBackupFolder, live);
     if (!PathExists(target)) return false;
     MakeBackup(target, backup, [&](std::uint64_t bytes) {
         RequireRoom(place.backupRoot, bytes, downloader.DiskReserveBytes(), "the backup of " + target);
@@ -129,8 +118,8 @@ bool BackUp(const Downloader& downloader, const FileEntry& file, const std::stri
 // over it in one step.
 void InstallOne(const Downloader& downloader, const FileEntry& file, const std::string& target,
                 const std::string& partial, const InstallPlace& place) {
-    CreateFolder(place.simFolder + LocalRelativePath(file.Folder), "Destination", 1,
-                 "I was unable to create the destination directory; terminating.");
+    HeldLines live(true);
+    EnsureFolder(place.simFolder + LocalRelativePath(file.Folder), kDestinationFolder, live);
     const std::string relative = LocalRelativePath(file.FilePath);
     CopyToNewFile(place.tempFolder + relative, partial);
     if (!downloader.FileDigestMatches(partial, file.MD5Hash)) {

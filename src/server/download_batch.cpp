@@ -13,44 +13,46 @@ struct DownloadBatch::Slot {
     std::unique_ptr<FileTransfer> transfer;
 };
 
-DownloadBatch::DownloadBatch(const Downloader& downloader, std::string ownRoot)
-    : downloader_(downloader), ownRoot_(std::move(ownRoot)) {}
+DownloadBatch::DownloadBatch(KeptConnections& connections, const TransferLimits& limits, std::string ownRoot)
+    : connections_(connections), limits_(limits), ownRoot_(std::move(ownRoot)) {}
 
 DownloadBatch::~DownloadBatch() {
     for (const auto& slot : slots_) Remove(*slot);
     slots_.clear();
     // After a failed transfer no kept connection is trusted: stray bytes on one could pass for the
     // next reply.
-    if (anyFailed_) downloader_.connections_->Reset();
+    if (anyFailed_) connections_.Reset();
 }
 
 bool DownloadBatch::HasRoom() const {
-    return slots_.size() < std::max<std::size_t>(1, downloader_.limits_.filesInFlight);
+    return slots_.size() < std::max<std::size_t>(1, limits_.filesInFlight);
 }
 
 void DownloadBatch::Remove(Slot& slot) {
     if (slot.transfer && slot.transfer->Handle() != nullptr)
-        curl_multi_remove_handle(downloader_.connections_->multi, slot.transfer->Handle());
+        curl_multi_remove_handle(connections_.multi, slot.transfer->Handle());
 }
 
 bool DownloadBatch::Start(std::size_t id, const std::string& url, const std::string& path, bool resume,
                           HeldLines& lines) {
-    const bool alone = downloader_.limits_.filesInFlight <= 1;
-    auto transfer =
-        std::make_unique<FileTransfer>(url, path, resume, downloader_.limits_, lines, alone, ownRoot_);
-    if (transfer->Handle() == nullptr ||
-        curl_multi_add_handle(downloader_.connections_->multi, transfer->Handle()) != CURLM_OK) {
-        if (transfer->Handle() != nullptr) transfer->Finish(CURLE_FAILED_INIT);
+    const bool alone = limits_.filesInFlight <= 1;
+    auto slot = std::make_unique<Slot>(
+        Slot{id, &lines, std::make_unique<FileTransfer>(url, path, resume, limits_, lines, alone, ownRoot_)});
+    CURL* handle = slot->transfer->Handle();
+    // The slot rides on its handle, so that an ended transfer leads straight to its job.
+    if (handle == nullptr || curl_easy_setopt(handle, CURLOPT_PRIVATE, slot.get()) != CURLE_OK ||
+        curl_multi_add_handle(connections_.multi, handle) != CURLM_OK) {
+        if (handle != nullptr) slot->transfer->Finish(CURLE_FAILED_INIT);
         anyFailed_ = true;
         return false;
     }
-    slots_.push_back(std::make_unique<Slot>(Slot{id, &lines, std::move(transfer)}));
+    slots_.push_back(std::move(slot));
     return true;
 }
 
 std::vector<DownloadBatch::Done> DownloadBatch::Wait(DownloadProgress& progress, std::size_t filesDone,
                                                      std::int64_t bytesDone) {
-    CURLM* multi = downloader_.connections_->multi;
+    CURLM* multi = connections_.multi;
     while (!slots_.empty()) {
         int running = 0;
         const CURLMcode code = curl_multi_perform(multi, &running);
@@ -76,13 +78,13 @@ std::vector<DownloadBatch::Done> DownloadBatch::Wait(DownloadProgress& progress,
 
 std::vector<DownloadBatch::Done> DownloadBatch::Collect() {
     std::vector<Done> done;
-    CURLM* multi = downloader_.connections_->multi;
     int left = 0;
-    while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
+    while (CURLMsg* message = curl_multi_info_read(connections_.multi, &left)) {
         if (message->msg != CURLMSG_DONE) continue;
-        const auto found = std::find_if(slots_.begin(), slots_.end(), [&](const auto& slot) {
-            return slot->transfer->Handle() == message->easy_handle;
-        });
+        Slot* job = nullptr;
+        curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &job);
+        const auto found = std::find_if(slots_.begin(), slots_.end(),
+                                        [&](const std::unique_ptr<Slot>& slot) { return slot.get() == job; });
         if (found == slots_.end()) continue;
         const CURLcode result = message->data.result;  // message is invalid once the handle is removed
         std::unique_ptr<Slot> slot = std::move(*found);

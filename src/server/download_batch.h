@@ -1,6 +1,6 @@
 // File downloads in flight at once, driven on the calling thread through libcurl's multi interface and
-// the downloader's kept connections: one HTTP/2 connection carries them all where the server offers
-// it, and at most the downloader's filesInFlight HTTP/1.1 connections where it does not.
+// a downloader's kept connections: one HTTP/2 connection carries them all where the server offers it,
+// and at most the limits' filesInFlight HTTP/1.1 connections where it does not.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +15,7 @@
 namespace zavr {
 
 class FileTransfer;
+struct KeptConnections;
 
 class DownloadBatch {
   public:
@@ -25,10 +26,13 @@ class DownloadBatch {
         std::string digest;  // MD5 digest text of what the target holds, when ok
     };
 
-    // Partial files are reached from ownRoot, a folder that every target path starts with (each
+    // Transfers run over connections (Downloader::Connections), under limits; both must outlive the
+    // batch. Partial files are reached from ownRoot, a folder that every target path starts with (each
     // target's own folder when empty; see FileTransfer).
-    explicit DownloadBatch(const Downloader& downloader, std::string ownRoot = std::string());
-    // Stops every transfer still in flight; what they fetched stays in their partial files.
+    DownloadBatch(KeptConnections& connections, const TransferLimits& limits,
+                  std::string ownRoot = std::string());
+    // Stops every transfer still in flight; what they fetched stays in their partial files. After a
+    // failed transfer it drops every kept connection.
     ~DownloadBatch();
     DownloadBatch(const DownloadBatch&) = delete;
     DownloadBatch& operator=(const DownloadBatch&) = delete;
@@ -53,7 +57,8 @@ class DownloadBatch {
     std::vector<Done> Collect();
     void Remove(Slot& slot);
 
-    const Downloader& downloader_;
+    KeptConnections& connections_;
+    const TransferLimits& limits_;
     const std::string ownRoot_;
     std::vector<std::unique_ptr<Slot>> slots_;
     std::int64_t receivedByEnded_ = 0;

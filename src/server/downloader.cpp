@@ -27,9 +27,9 @@ using CurlHandle = std::unique_ptr<CURL, CurlCleanup>;
 
 }  // namespace
 
-Downloader::Downloader() : connections_(std::make_unique<Connections>(limits_.filesInFlight)) {}
+Downloader::Downloader() : connections_(std::make_unique<KeptConnections>(limits_.filesInFlight)) {}
 Downloader::Downloader(TransferLimits limits)
-    : limits_(std::move(limits)), connections_(std::make_unique<Connections>(limits_.filesInFlight)) {}
+    : limits_(std::move(limits)), connections_(std::make_unique<KeptConnections>(limits_.filesInFlight)) {}
 Downloader::~Downloader() = default;
 Downloader::Downloader(Downloader&&) noexcept = default;
 Downloader& Downloader::operator=(Downloader&&) noexcept = default;
@@ -120,9 +120,9 @@ std::string Downloader::FetchText(const std::string& url, long* status) const {
     return std::move(sink.text);
 }
 
-bool Downloader::DownloadFile(const std::string& url, const std::string& path) const {
+bool Downloader::DownloadFile(const std::string& url, const std::string& path) {
     HeldLines lines(true);
-    DownloadBatch batch(*this);
+    DownloadBatch batch(*connections_, limits_);
     if (!batch.Start(0, url, path, true, lines)) return false;
     DownloadProgress unseen(1, 0, false);
     for (;;) {

@@ -13,6 +13,8 @@
 
 namespace zavr {
 
+struct KeptConnections;
+
 // Limits that keep a stalled, slow or hostile server from holding the updater for ever or filling the
 // disk, and how the transfers are made.
 struct TransferLimits {
@@ -59,7 +61,7 @@ class Downloader {
     // failure is logged at level 2, followed by a level-2 line with the path and the reason; whatever
     // arrived stays in the partial file, except when the disk ran into its reserve or the server
     // answered with an error, it is then removed. A connection whose transfer failed is not used again.
-    bool DownloadFile(const std::string& url, const std::string& path) const;
+    bool DownloadFile(const std::string& url, const std::string& path);
 
     // True when the MD5 digest text of the file equals expected exactly. A file that cannot be opened
     // or read gives false and a level-2 line naming it; it is never hashed as if it were empty.
@@ -67,17 +69,18 @@ class Downloader {
     // The same, reporting to lines.
     bool FileDigestMatches(const std::string& path, const std::string& expected, HeldLines& lines) const;
 
+    const TransferLimits& Limits() const { return limits_; }
     std::size_t FilesInFlight() const { return limits_.filesInFlight; }
     // What every write of the update leaves free on its volume.
     std::uint64_t DiskReserveBytes() const { return limits_.diskReserveBytes; }
+    // The connections that file downloads share (see server/download_batch.h).
+    KeptConnections& Connections() { return *connections_; }
 
   private:
-    friend class DownloadBatch;
-    struct Connections;
     TransferLimits limits_;
     // Open connections, kept from one file to the next so that a file list of thousands of files does
     // not pay for a new connection per file. Each transfer still has an easy handle of its own.
-    std::unique_ptr<Connections> connections_;
+    std::unique_ptr<KeptConnections> connections_;
 };
 
 // libcurl write callbacks: append to the target TextSink (server/text_sink.h; refusing what would pass

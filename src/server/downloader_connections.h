@@ -6,15 +6,13 @@
 
 #include <cstddef>
 
-#include "server/downloader.h"
-
 namespace zavr {
 
-struct Downloader::Connections {
-    explicit Connections(std::size_t perHost) : perHost_(static_cast<long>(perHost)) { Open(); }
-    ~Connections() { Close(); }
-    Connections(const Connections&) = delete;
-    Connections& operator=(const Connections&) = delete;
+struct KeptConnections {
+    explicit KeptConnections(std::size_t perHost) : perHost_(static_cast<long>(perHost)) { Open(); }
+    ~KeptConnections() { Close(); }
+    KeptConnections(const KeptConnections&) = delete;
+    KeptConnections& operator=(const KeptConnections&) = delete;
     // Drops every kept connection. Only while no transfer is added.
     void Reset() {
         Close();

@@ -64,7 +64,7 @@ class NetworkTest : public ::testing::Test {
         test::ScopedEnv proxy("http_proxy", "http://127.0.0.1:" + std::to_string(port));
         TransferLimits limits;
         limits.filesInFlight = inFlight;
-        const Downloader downloader(limits);
+        Downloader downloader(limits);
         ProductInfo product;
         product.ProductID = 1001;
         product.ProdName = "KA2 Orvane";

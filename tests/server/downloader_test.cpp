@@ -276,7 +276,7 @@ TEST_F(HostileReplyTest, SlowDripsEndAtTheSpeedFloorOrTheDeadline) {
     TransferLimits limits = Short();
     limits.maxTextBytes = 1 << 20;
     limits.textDeadlineSeconds = 2;
-    const Downloader downloader(limits);
+    Downloader downloader(limits);
     std::string console =
         Captured([&] { EXPECT_FALSE(downloader.DownloadFile("http://updates.example/file", target)); });
     EXPECT_NE(console.find("[ZAVR 2] Downloading http://updates.example/file to " + target +

@@ -41,24 +41,16 @@ struct Updater {
     std::vector<ProductInfo> products;  // in the order the server described them
     nlohmann::json manifest;            // the file list of the product being updated
 
-    // Picks the catalogue rows and Uninstall key of aircraftCode and simFamily and logs the banner.
-    // Throws std::runtime_error "Unable to initialize application, unknown sim ..." (tested first) or
-    // "... unknown aircraft ..." for a code it does not know, before changing anything.
+    // Each step below hands the run's fields to one module function, whose header states how it fails;
+    // the step keeps what it learns.
+
+    // The catalogue's Uninstall key and rows for aircraftCode and simFamily (SelectCatalogue).
     void SetUpCatalogue();
-
-    // Reads "DisplayVersion" under uninstallKey into installedVersion; 0 when it cannot be read.
-    // Never throws.
+    // installedVersion from the Uninstall key (ReadInstalledVersion).
     void FindInstalledVersion();
-
-    // Fetches the product-information reply of every catalogue row and appends one ProductInfo per
-    // product. Throws what FetchText throws, and the JSON library's parse and type errors for a reply
-    // that is not one JSON value or a product that lacks a key or holds a mistyped value; the records
-    // appended before the error stay.
+    // One ProductInfo per product of every catalogue row, appended to products (FetchProductInfo).
     void QueryProductInfo();
-
-    // Sets product.TotalFiles and product.TotalFileSize from the totals endpoint for the installed
-    // version. A missing or mistyped "TotalFileSize" counts as 0. Throws what FetchText throws, and the
-    // JSON library's errors for any other unexpected reply; the record then keeps its totals.
+    // product's totals for an update from version (FetchManifestTotals).
     void QueryManifestTotals(ProductInfo& product, std::int32_t version);
 
     // Walks products in order and updates each one that can be. A std::runtime_error from one
@@ -67,17 +59,13 @@ struct Updater {
     // EnsureDirectory and QueryManifestTotals throw, which ends the walk.
     UpdateCounts UpdateProducts();
 
-    // Fetches and stores the product's file list in manifest, then brings every listed file, verified,
-    // into tempFolder; intact files already there are kept. Throws std::runtime_error: the transfer's
-    // errors, "Aborting file download; see error above.", "Aborting file download, a downloaded file has
-    // failed integrity-check.", a sentence for a file list that is not JSON or an entry that is
-    // malformed or names an unsafe path, and the file-system library's errors.
+    // The product's file list into manifest and every listed file, verified, into tempFolder
+    // (DownloadFiles).
     void DownloadProductFiles(const ProductInfo& product, std::int32_t version,
                               const std::string& tempFolder);
-
-    // Installs the files of manifest under simFolder, updating product from version, with backups under
-    // tempFolder's Backup tree; returns the number installed (see InstallFiles for how, and what it
-    // throws). FinishProductInstall ends the update once its new version is recorded.
+    // The files of manifest installed under simFolder, with backups under tempFolder's Backup tree;
+    // returns the number installed (InstallFiles). FinishProductInstall ends the update once its new
+    // version is recorded (FinishInstall).
     int InstallProductFiles(const ProductInfo& product, std::int32_t version, const std::string& tempFolder,
                             const std::string& simFolder);
     void FinishProductInstall(const ProductInfo& product, const std::string& tempFolder);

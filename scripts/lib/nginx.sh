@@ -6,7 +6,7 @@
 # line per request in FOLDER/access.log: request, status, body bytes, connection, protocol). DIRECTIVES
 # go into the server block. Sets nginx_port and nginx_pid; returns 1 when nginx does not start.
 start_nginx() {
-  local folder=$1 export=$2 certificate=${3:-} key=${4:-} directives=${5:-} listen scheme=http program
+  local folder=$1 export=$2 certificate=${3:-} key=${4:-} directives=${5:-} listen program notices line
   program=$(command -v nginx || echo /usr/sbin/nginx)
   mkdir -p "$folder"
   for _ in 1 2 3 4 5; do
@@ -14,11 +14,10 @@ start_nginx() {
     listen="listen 127.0.0.1:$nginx_port"
     if [ -n "$certificate" ]; then
       listen+=" ssl http2; ssl_certificate $certificate; ssl_certificate_key $key"
-      scheme=https
     fi
     cat >"$folder/nginx.conf" <<CONF
 daemon off; worker_processes 1; $([ "$(id -u)" = 0 ] && echo "user root;")
-pid $folder/nginx.pid; error_log $folder/error.log;
+pid $folder/nginx.pid; error_log $folder/error.log; error_log stderr notice;
 events { worker_connections 1024; }
 http {
   log_format zavr '\$request \$status \$body_bytes_sent \$connection \$server_protocol';
@@ -28,13 +27,18 @@ http {
   server { $listen; $directives include $export/zavr-locations.conf; }
 }
 CONF
-    "$program" -p "$folder" -e "$folder/error.log" -c "$folder/nginx.conf" &
+    # nginx listens before it starts its worker, and says so on standard error; it ends at once when
+    # the port is taken (then another is tried).
+    exec {notices}< <(exec "$program" -p "$folder" -e "$folder/error.log" -c "$folder/nginx.conf" 2>&1 >/dev/null)
     nginx_pid=$!
-    for _ in $(seq 50); do
-      kill -0 "$nginx_pid" 2>/dev/null || break # the port was taken: try another
-      curl -s -k -o /dev/null "$scheme://127.0.0.1:$nginx_port/" && return 0
-      sleep 0.1
+    while read -r -t 30 line <&"$notices"; do
+      if [[ $line == *"start worker process"* ]]; then
+        cat <&"$notices" >"$folder/notices.log" &
+        exec {notices}<&-
+        return 0
+      fi
     done
+    exec {notices}<&-
     kill "$nginx_pid" 2>/dev/null
   done
   echo "nginx did not start: $(cat "$folder/error.log")" >&2

@@ -198,12 +198,12 @@ port=${ready##*127.0.0.1:}
 port=${port%/}
 exec 3<&"${SERVER[0]}"
 cat <&3 >"$work/server.log" &
-http_proxy=http://127.0.0.1:$port wine "$exe" >"$work/first.raw" 2>/dev/null &
+# The second run starts once the first has asked for the products (its console is flushed per line).
+exec {first}< <(http_proxy=http://127.0.0.1:$port wine "$exe" 2>/dev/null | tee "$work/first.raw")
 first_pid=$!
-for _ in $(seq 3000); do # the first run has asked for the products (its console is flushed per line)
-  grep -q "Fetching available product information" "$work/first.raw" 2>/dev/null && break
-  sleep 0.1
-done
+while read -r -t 300 line <&"$first" && [[ $line != *"Fetching available product information"* ]]; do :; done
+cat <&"$first" >/dev/null &
+exec {first}<&-
 http_proxy=http://127.0.0.1:$port wine "$exe" >"$work/second.raw" 2>/dev/null
 second_status=$?
 touch "$work/second-ended"
@@ -271,13 +271,12 @@ check "installed file unchanged" same_file "$sim/ZAVR KA2/aircraft.cfg" "$sample
 scenario="a simulator that is running"
 reset
 hold=$(dirname "$exe")/zavr-test-hold-file.exe
-rm -f "$drive/held-ready" "$drive/held-stop"
-wine "$hold" 'C:\ZAVR Sim\ZAVR KA2\panel\panel.cfg' 'C:\held-ready' 'C:\held-stop' &
+rm -f "$drive/held-stop"
+exec {held}< <(exec wine "$hold" 'C:\ZAVR Sim\ZAVR KA2\panel\panel.cfg' 'C:\held-stop' 2>/dev/null)
 hold_pid=$!
-for _ in $(seq 3000); do # until the helper holds the file
-  [ -e "$drive/held-ready" ] && break
-  sleep 0.1
-done
+read -r -t 300 line <&"$held" # "Holding ...", once the helper holds the file
+cat <&"$held" >/dev/null &
+exec {held}<&-
 serve_release
 check "the product fails" logged "[ZAVR 2] Update terminated abnormally for KA2 Orvane for XSE: C:\\ZAVR Sim\\ZAVR KA2\\panel\\panel.cfg is in use by another program, so I cannot replace it. Close the program that holds it (the simulator) and run me again."
 check "nothing replaced" same_file "$sim/ZAVR KA2/aircraft.cfg" "$samples/releases/1001/110/ZAVR KA2/aircraft.cfg"

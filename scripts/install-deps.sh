@@ -55,7 +55,8 @@ case $set in
     ensure_packages "the Windows build" "${native[@]}" "${windows[@]}"
     ;;
   wine)
-    host_wine_ready && exit 0
+    # The host's Wine is 32-bit code, which a kernel without 32-bit emulation runs only through qemu.
+    host_wine_ready && { ensure_i386_runs; exit; }
     if [ "$(id -u)" -ne 0 ]; then
       if wine_root_ready; then
         echo "The 32-bit Wine of this machine is the i386 root $(wine_root_folder), which only root can enter." >&2
@@ -68,6 +69,7 @@ case $set in
     need_source "the i386 architecture" has_i386 "dpkg --add-architecture i386"
     status=0
     ensure_packages "the Wine scenarios" "${wine[@]}" || status=$?
+    [ "$status" -eq 0 ] && { ensure_i386_runs; exit; }
     [ "$status" -eq 2 ] || exit "$status"
     echo "So the host's own Wine cannot be had today; an i386 root with Wine takes its place." >&2
     scripts/build-wine-root.sh >/dev/null

@@ -16,7 +16,10 @@ if [ $# -eq 0 ]; then
   echo "usage: scripts/with-wine.sh COMMAND [ARGUMENT...]" >&2
   exit 2
 fi
-host_wine_ready && exec "$@"
+if host_wine_ready; then
+  ensure_i386_runs || exit 1 # a kernel without 32-bit emulation runs the host's Wine through qemu
+  exec "$@"
+fi
 root=$(wine_root_folder)
 if ! wine_root_ready; then
   echo "There is no 32-bit Wine on this machine: run as root scripts/install-deps.sh wine" >&2

@@ -5,6 +5,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "doctor.h"
 #include "server/release_signature.h"
 
 namespace fs = boost::filesystem;
@@ -60,6 +61,19 @@ std::string NginxLocations(const std::string& root) {
 
 std::size_t ExportRelease(Release& release, const std::string& out, const SigningKey* key) {
     const fs::path root = fs::absolute(out);
+    // nginx expands variables even inside a quoted root, so a $ would let a request choose the folder.
+    for (const char c : root.string())
+        if (c == '$' || static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            throw std::runtime_error("The folder " + root.string() +
+                                     " holds a $ or a control character, which nginx would read as part of "
+                                     "its configuration; export to a folder without them.");
+    std::string problems;
+    for (const Finding& finding : CheckRelease(release.Root()))
+        if (finding.problem) problems += "\n  " + finding.text;
+    if (!problems.empty())
+        throw std::runtime_error(
+            "The release tree has problems, so I wrote nothing (zavr-devserver --check " + release.Root() +
+            " lists them with its warnings):" + problems);
     std::size_t written = 0;
     std::set<std::string> rowsDone;
     std::set<std::pair<std::string, std::string>> filesDone;  // (row, path): the row's first product wins

@@ -22,8 +22,10 @@ namespace zavr::devserver {
 constexpr std::int64_t kMaxExportedVersions = 100000;
 
 // Writes the tree (see above) into out, created if missing; files already there are replaced.
-// Returns the number of files written. Throws std::runtime_error with a sentence when the release
-// cannot be read, a product spans more than kMaxExportedVersions versions, or out cannot be written.
+// Returns the number of files written. Throws std::runtime_error with a sentence, before anything is
+// written, when the release doctor finds a problem (see doctor.h) or out's path holds a character that
+// nginx would read as its own (a $, a control character); and when the release cannot be read, a product
+// spans more than kMaxExportedVersions versions, or out cannot be written.
 std::size_t ExportRelease(Release& release, const std::string& out, const SigningKey* key = nullptr);
 
 // The nginx locations (for a server block's include) that serve the tree at root.

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "doctor.h"
 #include "export.h"
 #include "release.h"
 #include "routes.h"
@@ -14,8 +15,11 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: zavr-devserver [--key KEY-FILE] [--port N] RELEASE-ROOT\n"
                  "       zavr-devserver [--key KEY-FILE] --export OUT RELEASE-ROOT\n"
+                 "       zavr-devserver --check RELEASE-ROOT\n"
                  "Serves RELEASE-ROOT on http://127.0.0.1:N/ (default port 18642; 0 picks a free one), or\n"
-                 "writes it into OUT as static files and nginx locations for a web server to serve.\n"
+                 "writes it into OUT as static files and nginx locations for a web server to serve, or\n"
+                 "checks it the way the updater will read it (an export checks it first, and writes\n"
+                 "nothing when it finds a problem).\n"
                  "With a key file (see zavr-sign), every product document and file list is signed.\n");
     return 2;
 }
@@ -27,6 +31,7 @@ int main(int argc, char** argv) {
     std::string root;
     std::string exportTo;
     std::string keyFile;
+    bool check = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--port" && i + 1 < argc) {
@@ -37,6 +42,8 @@ int main(int argc, char** argv) {
             }
         } else if (arg == "--key" && i + 1 < argc) {
             keyFile = argv[++i];
+        } else if (arg == "--check") {
+            check = true;
         } else if (arg == "--export" && i + 1 < argc) {
             exportTo = argv[++i];
         } else if (root.empty() && arg.rfind("--", 0) != 0) {
@@ -49,6 +56,21 @@ int main(int argc, char** argv) {
     if (!boost::filesystem::is_directory(root)) {
         std::fprintf(stderr, "zavr-devserver: %s is not a folder.\n", root.c_str());
         return 2;
+    }
+
+    if (check || !exportTo.empty()) {
+        const std::vector<zavr::devserver::Finding> findings = zavr::devserver::CheckRelease(root);
+        for (const zavr::devserver::Finding& finding : findings)
+            std::fprintf(stderr, "%s: %s\n", finding.problem ? "problem" : "warning", finding.text.c_str());
+        if (zavr::devserver::AnyProblem(findings)) {
+            std::fprintf(stderr, "zavr-devserver: %s has problems; %s\n", root.c_str(),
+                         check ? "mend them before you export it." : "I exported nothing.");
+            return 1;
+        }
+        if (check) {
+            std::printf("%s is ready to export: %zu warning(s).\n", root.c_str(), findings.size());
+            return 0;
+        }
     }
 
     std::optional<zavr::devserver::SigningKey> key;

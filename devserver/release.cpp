@@ -59,7 +59,7 @@ bool SafeRequestPath(const std::string& path) {
 std::vector<Release::Product> Release::ProductsOfRow(const std::string& row) const {
     std::vector<Product> products;
     const fs::path document = fs::path(root_) / "products" / (row + ".json");
-    if (!fs::is_regular_file(document)) return products;
+    if (fs::symlink_status(document).type() != fs::regular_file) return products;
     for (const json& product : ReadDocument(document)) {
         if (!product.is_object()) continue;
         const auto id = product.find("ProductID");
@@ -75,9 +75,15 @@ std::vector<std::string> Release::Rows() const {
     std::vector<std::string> rows;
     const fs::path products = fs::path(root_) / "products";
     if (!fs::is_directory(products)) return rows;
-    for (const auto& entry : fs::recursive_directory_iterator(products))
-        if (fs::is_regular_file(entry.path()) && entry.path().extension() == ".json")
-            rows.push_back(fs::relative(entry.path(), products).replace_extension().generic_string());
+    // Only products/<sim>/<aircraft>/<row>.json, a regular file: nothing deeper or beside it is a
+    // document, and no link is followed.
+    for (fs::recursive_directory_iterator it(products), end; it != end; ++it) {
+        if (it.depth() == 2 && it->symlink_status().type() == fs::regular_file &&
+            it->path().extension() == ".json")
+            rows.push_back(fs::relative(it->path(), products).replace_extension().generic_string());
+        if (it.depth() == 2 || it->symlink_status().type() != fs::directory_file)
+            it.disable_recursion_pending();
+    }
     std::sort(rows.begin(), rows.end());
     return rows;
 }
@@ -158,7 +164,7 @@ std::optional<std::vector<ReleaseFile>> Release::FilesFor(std::int32_t productId
         // both paths on disk, which made a list of thousands of files slow to compute.
         const std::string prefix = fs::path(folder).generic_string() + "/";
         for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-            if (!fs::is_regular_file(entry.status())) continue;
+            if (entry.symlink_status().type() != fs::regular_file) continue;  // links are never published
             std::string relative = entry.path().generic_string().substr(prefix.size());
             std::replace(relative.begin(), relative.end(), '/', '\\');
             latest[relative] = {relative, entry.path().string(), fs::file_size(entry.path())};
@@ -175,7 +181,7 @@ std::optional<std::string> Release::FileOnDisk(const std::string& row, const std
         const auto versions = Versions(product.id, std::numeric_limits<std::int32_t>::min(), product.version);
         for (auto version = versions.rbegin(); version != versions.rend(); ++version) {
             const fs::path candidate = fs::path(version->second) / relative;
-            if (fs::is_regular_file(candidate)) return candidate.string();
+            if (fs::symlink_status(candidate).type() == fs::regular_file) return candidate.string();
         }
     }
     return std::nullopt;

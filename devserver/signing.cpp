@@ -49,6 +49,14 @@ void WriteNew(const std::string& path, const std::string& text, mode_t mode) {
 }  // namespace
 
 SigningKey MakeKeyFile(const std::string& path) {
+    // Both names are checked before either is written: a private key without its public half is a key
+    // no one can build an updater for.
+    for (const std::string& name : {path, path + ".pub"}) {
+        struct stat status {};
+        if (::lstat(name.c_str(), &status) == 0)
+            throw std::runtime_error(name +
+                                     " exists already: I write no key over another. Choose another name.");
+    }
     StartLibrary();
     std::array<unsigned char, 32> seed{};
     randombytes_buf(seed.data(), seed.size());
@@ -59,7 +67,12 @@ SigningKey MakeKeyFile(const std::string& path) {
                  Hex(seed) + "\n",
              S_IRUSR | S_IWUSR);
     sodium_memzero(seed.data(), seed.size());
-    WriteNew(path + ".pub", PublicKeyText(key) + "\n", S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH);
+    try {
+        WriteNew(path + ".pub", PublicKeyText(key) + "\n", S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH);
+    } catch (...) {
+        ::unlink(path.c_str());  // made above, with O_EXCL: ours
+        throw;
+    }
     return key;
 }
 

@@ -15,7 +15,8 @@ struct SigningKey {
 
 // Makes a new key and writes its seed to path, which must not exist yet (created readable by its owner
 // only), and its public key, as ZAVR_RELEASE_PUBLIC_KEY takes it, to path + ".pub". Returns the key.
-// Throws std::runtime_error with a sentence when a file cannot be written.
+// Throws std::runtime_error with a sentence, before writing anything, when either name is taken, and when
+// a file cannot be written (nothing of the new key then stays).
 SigningKey MakeKeyFile(const std::string& path);
 
 // Reads a key file: lines starting with '#' are comments, and one line holds the seed as 64

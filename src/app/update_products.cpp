@@ -43,15 +43,9 @@ std::string Shown(const std::string& text) {
 // PVDec is what the registry will hold, and every later run reads the installed version back from it:
 // it must fit the registry read and read back as the version being installed.
 void CheckVersionText(const ProductInfo& product) {
-    const std::size_t longest = kRegistryReadBuffer - 1;
-    const std::string shown = "The server gives " + Shown(product.PVDec) + " as the text of version " +
-                              std::to_string(product.ProdVersion) + ", which ";
-    if (product.PVDec.size() > longest)
-        throw std::runtime_error(shown + "is longer than the " + std::to_string(longest) +
-                                 " characters I can read back; I refuse to record it.");
-    const std::int32_t readBack = VersionFromText(product.PVDec);
-    if (readBack != product.ProdVersion)
-        throw std::runtime_error(shown + "would read back as version " + std::to_string(readBack) +
+    if (const std::optional<std::string> problem = VersionTextProblem(product.PVDec, product.ProdVersion))
+        throw std::runtime_error("The server gives " + Shown(product.PVDec) + " as the text of version " +
+                                 std::to_string(product.ProdVersion) + ", which " + *problem +
                                  "; I refuse to record it.");
 }
 

@@ -9,14 +9,27 @@
 
 namespace zavr {
 
+namespace {
+
+const CatalogueCell* FindCell(const CatalogueColumn& column, const std::string& aircraftCode) {
+    for (std::size_t i = 0; i < column.count; ++i)
+        if (aircraftCode == column.cells[i].aircraft) return &column.cells[i];
+    return nullptr;
+}
+
+}  // namespace
+
+int CatalogueRowCount(const std::string& aircraftCode, const std::string& simFamily) {
+    const CatalogueCell* cell = FindCell(BuiltInColumn(simFamily), aircraftCode);
+    return cell == nullptr ? 0 : cell->rowCount;
+}
+
 CatalogueSelection SelectCatalogue(const std::string& aircraftCode, const std::string& simFamily) {
     const CatalogueColumn column = BuiltInColumn(simFamily);
     if (column.count == 0)
         throw std::runtime_error("Unable to initialize application, unknown sim " + simFamily);
 
-    const CatalogueCell* cell = nullptr;
-    for (std::size_t i = 0; i < column.count && cell == nullptr; ++i)
-        if (aircraftCode == column.cells[i].aircraft) cell = &column.cells[i];
+    const CatalogueCell* cell = FindCell(column, aircraftCode);
     if (cell == nullptr)
         throw std::runtime_error("Unable to initialize application, unknown aircraft " + aircraftCode);
 

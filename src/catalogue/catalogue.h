@@ -26,6 +26,10 @@ struct CatalogueSelection {
 // or "... unknown aircraft ..." for a code it does not know, before logging anything.
 CatalogueSelection SelectCatalogue(const std::string& aircraftCode, const std::string& simFamily);
 
+// How many rows the catalogue holds for aircraftCode and simFamily; 0 for a code or family it does not
+// know. Never fails.
+int CatalogueRowCount(const std::string& aircraftCode, const std::string& simFamily);
+
 // The stored (scrambled) bases of the two manifest endpoints, shared by every product. These three are
 // defined with the rest of the build's constants (build_settings.h).
 char* StoredTotalsBase();

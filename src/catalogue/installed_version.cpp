@@ -5,6 +5,7 @@
 
 #include "catalogue/registry.h"
 #include "log/log.h"
+#include "platform/registry_store.h"
 
 namespace zavr {
 namespace {
@@ -44,6 +45,15 @@ std::int32_t ReadInstalledVersion(const std::string& uninstallKey) {
     const std::int32_t version = VersionFromText(text);
     WriteLog(1, "Installed ZAVR product version: " + std::to_string(version));
     return version;
+}
+
+std::optional<std::string> VersionTextProblem(const std::string& text, std::int32_t version) {
+    const std::size_t longest = kRegistryReadBuffer - 1;
+    if (text.size() > longest)
+        return "is longer than the " + std::to_string(longest) + " characters I can read back";
+    const std::int32_t readBack = VersionFromText(text);
+    if (readBack != version) return "would read back as version " + std::to_string(readBack);
+    return std::nullopt;
 }
 
 }  // namespace zavr

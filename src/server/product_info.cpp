@@ -28,7 +28,13 @@ void FetchProductInfo(const Downloader& downloader, const std::vector<CatalogueR
         const UnscrambledText files(row.filesUrl);
         const std::string infoUrl = info.Copy();
         WriteLog(0, infoUrl);
-        const std::string reply = downloader.FetchText(infoUrl);
+        long status = 0;
+        const std::string reply = downloader.FetchText(infoUrl, &status);
+        // A missing document is a server's fault to name as such, not as a missing signature.
+        if (releaseKey && status != 200)
+            throw std::runtime_error("The server answered " + std::to_string(status) + " to " +
+                                     EscapeSpaces(infoUrl) +
+                                     " instead of the product information. I take nothing from this server.");
         if (releaseKey)
             RequireSignature(
                 downloader, *releaseKey, infoUrl, ProductDocumentMessage(infoUrl, reply), "",

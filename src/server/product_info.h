@@ -41,7 +41,9 @@ void ReadProductInfo(const nlohmann::json& product, ProductInfo& record);
 // one JSON value within the reply limits or a product that lacks a key or holds a mistyped value; the
 // records appended before the error stay. With a release key, a reply whose signature does not hold
 // (see server/release_signature.h) throws std::runtime_error "The product information at <url> is not
-// signed by the maker: <why>. ..." before anything of it is read.
+// signed by the maker: <why>. ..." before anything of it is read, and a reply with a status other than
+// 200 throws "The server answered <status> to <url> instead of the product information. ..." before its
+// signature is asked for.
 void FetchProductInfo(const Downloader& downloader, const std::vector<CatalogueRow>& rows,
                       const std::string& simFamily, std::vector<ProductInfo>& products,
                       const std::optional<ReleaseKey>& releaseKey = std::nullopt);

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include "catalogue/stored_text.h"
 #include "release.h"
 #include "routes.h"
+#include "server/product_info.h"
 #include "server/release_signature.h"
 #include "support/http_server.h"
 #include "support/sandbox.h"
@@ -46,6 +48,20 @@ TEST(SigningTest, TheDevelopmentServerSignsWhatItServesWithAKeyItMade) {
     EXPECT_NE(SignatureProblem(downloader, *releaseKey, list, FileListMessage(7, 110, target - 1, reply)),
               std::nullopt)
         << "and to the version it installs";
+
+    // A document the server lacks is named as missing, not as unsigned.
+    std::string info = server.Url("/products/XSE/KB1/1.json");
+    std::string files = server.Url("/files/XSE/KB1/1/");
+    ScrambleInPlace(info.data());
+    ScrambleInPlace(files.data());
+    std::vector<ProductInfo> products;
+    try {
+        FetchProductInfo(downloader, {{info.data(), files.data()}}, "XSE", products, releaseKey);
+        ADD_FAILURE() << "a missing document was taken";
+    } catch (const std::runtime_error& error) {
+        EXPECT_NE(std::string(error.what()).find("answered 404"), std::string::npos) << error.what();
+        EXPECT_EQ(std::string(error.what()).find("signed"), std::string::npos) << error.what();
+    }
 }
 
 }  // namespace

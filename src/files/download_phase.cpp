@@ -70,7 +70,7 @@ class DownloadRun {
             progress_.Erase();
             for (const DownloadBatch::Done& transfer : done) Arrived(transfer);
         }
-        progress_.Finish();
+        progress_.Finish(filesDone_, bytesDone_);
     }
 
   private:

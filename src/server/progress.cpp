@@ -124,7 +124,9 @@ void DownloadProgress::Erase() {
     if (show_) line_.Erase();
 }
 
-void DownloadProgress::Finish() {
+void DownloadProgress::Finish(std::size_t filesDone, std::int64_t bytesDone) {
+    filesDone_ = filesDone;
+    bytesDone_ = bytesDone;
     if (show_) Draw(true);
 }
 

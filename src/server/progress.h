@@ -73,8 +73,9 @@ class DownloadProgress {
     void Update(std::size_t filesDone, std::int64_t bytesDone, std::int64_t bytesReceived);
     // Blanks the line before log lines are written; the next Update draws it again. Never fails.
     void Erase();
-    // Draws the last state and ends the line. Never fails.
-    void Finish();
+    // Draws the final state, the files and bytes of the whole download (the last Update may not have
+    // seen the last file end), and ends the line. Never fails.
+    void Finish(std::size_t filesDone, std::int64_t bytesDone);
 
   private:
     void Draw(bool final);

@@ -75,8 +75,7 @@ TEST(ProgressTest, TheWholeDownloadIsOneLineThatLogLinesCanClear) {
     progress.Erase();
     const std::string erased = terminal.Drain();
     EXPECT_EQ(erased, "\r" + std::string(first.size() - 1, ' ') + "\r") << "blank, and back to its start";
-    progress.Update(10, 10 << 20, 10 << 20);
-    progress.Finish();
+    progress.Finish(10, 10 << 20);  // the last file ended after the last update
     const std::string last = terminal.Drain();
     EXPECT_NE(last.find("Downloading: 10 of 10 files  10.0 MiB of 10.0 MiB  "), std::string::npos) << last;
     EXPECT_EQ(last.find("\r\n"), last.size() - 2) << "the last state stays, on a line of its own";

@@ -15,7 +15,8 @@ namespace zavr {
 TransferLimits BuiltInTransferLimits() {
     TransferLimits limits;
     limits.filesInFlight = kBuildSettings.filesInFlight;
-    limits.caBundle = kBuildSettings.caBundle;
+    limits.caBundlePem.assign(reinterpret_cast<const char*>(kBuildSettings.caBundlePem),
+                              kBuildSettings.caBundleBytes);
     return limits;
 }
 

@@ -3,14 +3,15 @@
 #include "catalogue/build_settings.h"
 
 #include "build_config.h"
+#include "ca_bundle.h"
 #include "catalogue/stored_text.h"
 
 namespace zavr {
 
 static_assert(ZAVR_PARALLEL_TRANSFERS >= 1, "ZAVR_PARALLEL_TRANSFERS must be at least 1");
 
-const BuildSettings kBuildSettings = {ZAVR_AIRCRAFT, ZAVR_SIM, ZAVR_MAKER_SITE, ZAVR_PARALLEL_TRANSFERS,
-                                      ZAVR_CA_BUNDLE};
+const BuildSettings kBuildSettings = {ZAVR_AIRCRAFT,           ZAVR_SIM,     ZAVR_MAKER_SITE,
+                                      ZAVR_PARALLEL_TRANSFERS, kCaBundlePem, sizeof kCaBundlePem - 1};
 
 unsigned char StoredTextKey() {
     return static_cast<unsigned char>(ZAVR_SCRAMBLE_KEY);

@@ -14,9 +14,10 @@ namespace zavr {
 struct BuildSettings {
     const char* aircraftCode;  // of the product line this program updates
     const char* simFamily;
-    const char* makerSite;  // shown to users whose version is out-dated
-    int filesInFlight;      // at least 1
-    const char* caBundle;   // PEM file of the authorities to trust; empty keeps the TLS library's own
+    const char* makerSite;             // shown to users whose version is out-dated
+    int filesInFlight;                 // at least 1
+    const unsigned char* caBundlePem;  // the authorities to trust, built in; none keeps the TLS library's own
+    std::size_t caBundleBytes;
 };
 extern const BuildSettings kBuildSettings;
 

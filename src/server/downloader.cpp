@@ -41,7 +41,14 @@ void SetCommonOptions(CURL* handle, const TransferLimits& limits) {
     curl_easy_setopt(handle, CURLOPT_MAXREDIRS, 30L);
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    if (!limits.caBundle.empty()) curl_easy_setopt(handle, CURLOPT_CAINFO, limits.caBundle.c_str());
+    if (!limits.caBundlePem.empty()) {
+        // Only the built-in authorities: the blob replaces the library's bundle file, and its folder of
+        // certificates (which Debian's libcurl sets) is dropped too.
+        curl_blob blob{const_cast<char*>(limits.caBundlePem.data()), limits.caBundlePem.size(),
+                       CURL_BLOB_COPY};
+        curl_easy_setopt(handle, CURLOPT_CAINFO_BLOB, &blob);
+        curl_easy_setopt(handle, CURLOPT_CAPATH, nullptr);
+    }
 }
 
 std::string EscapeSpaces(const std::string& url) {

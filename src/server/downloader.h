@@ -27,9 +27,9 @@ struct TransferLimits {
     std::uint64_t diskReserveBytes = std::uint64_t{100} << 20;
     // Files fetched at the same time; 1 fetches them one after another.
     std::size_t filesInFlight = 1;
-    // A PEM file of the certificate authorities to trust instead of the library's own store; empty
-    // keeps the library's.
-    std::string caBundle;
+    // The certificate authorities to trust, in PEM, instead of the library's own store; empty keeps the
+    // library's.
+    std::string caBundlePem;
 };
 
 // Sets what every transfer shares beyond its own options: the limits above, the trusted authorities

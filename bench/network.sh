@@ -33,7 +33,7 @@ make_case() {
   product_document "$name" "$dir/release/products/XSE/KA2/1.json"
   random_files "$count" "$bytes" "$dir/release/releases/1001/200/ZAVR KA2/data"
   build/zavr-devserver --export "$dir/export" "$dir/release" >/dev/null
-  (cd "$dir/export/files/XSE/KA2/1" && find . -type f | sort | sed 's|^\./||') >"$dir/paths"
+  (cd "$dir/export/live/files/XSE/KA2/1" && find . -type f | sort | sed 's|^\./||') >"$dir/paths"
 }
 
 # serve NAME tls|plain DELAY-MS [DIRECTIVES]: nginx for the case's export and a relay in front of it.

@@ -6,6 +6,7 @@
 
 #include "doctor.h"
 #include "export.h"
+#include "publish.h"
 #include "release.h"
 #include "routes.h"
 
@@ -16,10 +17,12 @@ int Usage() {
                  "usage: zavr-devserver [--key KEY-FILE] [--port N] RELEASE-ROOT\n"
                  "       zavr-devserver [--key KEY-FILE] --export OUT RELEASE-ROOT\n"
                  "       zavr-devserver --check RELEASE-ROOT\n"
+                 "       zavr-devserver --switch-back OUT\n"
                  "Serves RELEASE-ROOT on http://127.0.0.1:N/ (default port 18642; 0 picks a free one), or\n"
-                 "writes it into OUT as static files and nginx locations for a web server to serve, or\n"
-                 "checks it the way the updater will read it (an export checks it first, and writes\n"
-                 "nothing when it finds a problem).\n"
+                 "publishes it into OUT as static files and nginx locations for a web server to serve\n"
+                 "(a new tree under OUT/trees, made live in one step as OUT/live; the one before stays as\n"
+                 "OUT/previous, to which --switch-back returns), or checks it the way the updater will\n"
+                 "read it (an export checks it first, and writes nothing when it finds a problem).\n"
                  "With a key file (see zavr-sign), every product document and file list is signed.\n");
     return 2;
 }
@@ -32,6 +35,15 @@ int main(int argc, char** argv) {
     std::string exportTo;
     std::string keyFile;
     bool check = false;
+    if (argc == 3 && std::string(argv[1]) == "--switch-back") {
+        try {
+            std::printf("%s is live again.\n", zavr::devserver::SwitchBack(argv[2]).c_str());
+            return 0;
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "zavr-devserver: %s\n", error.what());
+            return 1;
+        }
+    }
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--port" && i + 1 < argc) {
@@ -83,10 +95,20 @@ int main(int argc, char** argv) {
     zavr::devserver::Release release(root);
     if (!exportTo.empty()) {
         try {
-            const std::size_t files =
-                zavr::devserver::ExportRelease(release, exportTo, key ? &*key : nullptr);
-            std::printf("Exported %s to %s: %zu files, with zavr-locations.conf for nginx.\n", root.c_str(),
-                        exportTo.c_str(), files);
+            const bool earlierLayout = boost::filesystem::is_directory(
+                boost::filesystem::symlink_status(boost::filesystem::path(exportTo) / "products"));
+            const zavr::devserver::Publication published =
+                zavr::devserver::PublishRelease(release, exportTo, key ? &*key : nullptr);
+            std::printf(
+                "Published %s as %s: %zu files, live now at %s/live, with %s/zavr-locations.conf for "
+                "nginx.\n",
+                root.c_str(), published.tree.c_str(), published.files, exportTo.c_str(), exportTo.c_str());
+            if (earlierLayout)
+                std::printf(
+                    "%s also holds an export made before releases were published as trees. Reload nginx "
+                    "once (nginx -s reload) so that it reads the new zavr-locations.conf, then remove "
+                    "its products, files, totals and filelist folders.\n",
+                    exportTo.c_str());
             return 0;
         } catch (const std::exception& error) {
             std::fprintf(stderr, "zavr-devserver: the export failed: %s\n", error.what());

@@ -356,7 +356,7 @@ if [ -n "$tls_exe" ]; then
 
   scenario="a file list changed after it was signed"
   reset
-  sed -i 's/"FileSize":1/"FileSize":2/' "$work/export/filelist/1001/110.json"
+  sed -i 's/"FileSize":1/"FileSize":2/' "$work/export/live/filelist/1001/110.json"
   run_https DNS:localhost
   check "exit status 0" [ "$status" -eq 0 ]
   check "refused" logged_start "[ZAVR 2] Update terminated abnormally for KA2 Orvane for XSE: The server's file list for KA2 Orvane was not signed by the maker: the signature at https://localhost:18643/filelist.sig?product=1001&version=110 does not hold"

@@ -6,6 +6,7 @@
 
 #include "app/updater.h"
 #include "log/log.h"
+#include "log/next_step.h"
 #include "platform/run_lock.h"
 
 namespace zavr {
@@ -67,6 +68,7 @@ int RunUpdater(const std::string& aircraftCode, const std::string& simFamily) {
         WriteLog(2, "I ran out of memory and stopped; nothing more was changed.");
     } catch (const std::exception& error) {
         WriteLog(2, error.what());
+        AdviseNextStep(NextStepFor(error));
     } catch (...) {
         WriteLog(2, "I stopped at an error I did not expect; nothing more was changed.");
     }

@@ -10,6 +10,7 @@
 #include "files/file_list.h"
 #include "files/file_moves.h"
 #include "log/log.h"
+#include "log/next_step.h"
 #include "platform/paths.h"
 
 namespace zavr {
@@ -97,6 +98,7 @@ std::optional<ProductFolders> PrepareProduct(const ProductInfo& product, const s
     }
     if (!PathExists(productFolder)) {
         WriteLog(1, "Product directory " + productFolder + " does not exist; not updating.");
+        AdviseNextStep(NextStep::ReinstallFolder);
         return std::nullopt;
     }
     WriteLog(1, "Updating you to version " + std::to_string(product.ProdVersion));
@@ -114,6 +116,7 @@ UpdateCounts Updater::UpdateProducts() {
         // A product that fails, fails alone; the run goes on with the next one.
         const auto failed = [&](const std::runtime_error& error) {
             WriteLog(2, "Update terminated abnormally for " + Describe(product) + ": " + error.what());
+            AdviseNextStep(NextStepFor(error));
             ++counts.failed;
         };
         std::optional<ProductFolders> folders;

@@ -9,6 +9,7 @@
 #include "files/file_moves.h"
 #include "log/held_lines.h"
 #include "log/log.h"
+#include "log/next_step.h"
 #include "platform/paths.h"
 #include "server/download_batch.h"
 #include "server/file_transfer.h"
@@ -105,8 +106,8 @@ class DownloadRun {
         bytesDone_ += BytesOf(files_[i]);
     }
 
-    void Fail(std::size_t i, const char* message) {
-        Finish(i, std::make_exception_ptr(std::runtime_error(message)));
+    void Fail(std::size_t i, const char* message, NextStep step) {
+        Finish(i, std::make_exception_ptr(UserFailure(message, step)));
     }
 
     // Everything up to the start of the entry's transfer; an intact file already there ends it.
@@ -140,7 +141,7 @@ class DownloadRun {
         if (batch_.Start(i, entry.address, entry.tempFile, true, lines))
             fetching_.insert(SameFileKey(file.FilePath));
         else
-            Fail(i, "Aborting file download; see error above.");
+            Fail(i, "Aborting file download; see error above.", NextStep::RunAgain);
     }
 
     // The transfer of an entry has ended: its digest decides. A file continued from an earlier
@@ -148,17 +149,18 @@ class DownloadRun {
     void Arrived(const DownloadBatch::Done& transfer) {
         const std::size_t i = transfer.id;
         Entry& entry = entries_[i];
-        if (!transfer.ok) return Fail(i, "Aborting file download; see error above.");
+        if (!transfer.ok) return Fail(i, "Aborting file download; see error above.", transfer.step);
         // The digest was taken from the bytes as they were written.
         if (transfer.digest != files_[i].MD5Hash) {
             entry.lines.Log(0,
                             "Server told me " + files_[i].MD5Hash + " but I calculated " + transfer.digest);
             if (!transfer.resumed || entry.fetchedWhole)
-                return Fail(i, "Aborting file download, a downloaded file has failed integrity-check.");
+                return Fail(i, "Aborting file download, a downloaded file has failed integrity-check.",
+                            NextStep::ServerFault);
             entry.fetchedWhole = true;
             entry.lines.Log(0, "The continued " + entry.tempFile + " failed its check; fetching it whole.");
             if (!batch_.Start(i, entry.address, entry.tempFile, false, entry.lines))
-                Fail(i, "Aborting file download; see error above.");
+                Fail(i, "Aborting file download; see error above.", NextStep::RunAgain);
             return;
         }
         entry.lines.Log(

@@ -3,6 +3,7 @@
 #include <boost/filesystem.hpp>
 #include <stdexcept>
 
+#include "log/next_step.h"
 #include "platform/file_copy.h"
 #include "platform/paths.h"
 #include "platform/user_session.h"
@@ -94,12 +95,13 @@ void RefuseIfNotReplaceable(const std::string& path) {
     const boost::system::error_code problem = ReplaceableProblem(path);
     if (!problem) return;
     if (IsHeldByAnotherProgram(problem))
-        throw std::runtime_error(
-            path +
-            " is in use by another program, so I cannot replace it. Close the program that "
-            "holds it (the simulator) and run me again.");
-    throw std::runtime_error("I cannot replace " + path + " (" + problem.message() +
-                             "), so I replaced none of your files.");
+        throw UserFailure(path +
+                              " is in use by another program, so I cannot replace it. Close the program that "
+                              "holds it (the simulator) and run me again.",
+                          NextStep::CloseProgram);
+    throw UserFailure(
+        "I cannot replace " + path + " (" + problem.message() + "), so I replaced none of your files.",
+        NextStep::CheckAccess);
 }
 
 void RefuseLongPath(const std::string& path, bool folder) {

@@ -12,6 +12,7 @@
 #include "files/file_moves.h"
 #include "files/install_journal.h"
 #include "log/log.h"
+#include "log/next_step.h"
 #include "platform/disk_space.h"
 #include "platform/durable_file.h"
 #include "platform/paths.h"
@@ -42,11 +43,12 @@ void RequireRoom(const std::string& folder, std::uint64_t bytes, std::uint64_t r
                  const std::string& what) {
     const std::uint64_t free = FreeDiskBytes(folder);
     if (free >= reserve && free - reserve >= bytes) return;
-    throw std::runtime_error(
-        "The disk that holds " + folder + " is nearly full: " + what + " need " +
-        HumanBytes(static_cast<double>(bytes)) + " and I keep " + HumanBytes(static_cast<double>(reserve)) +
-        " of it free, so I replaced none of your files. Free some space there and run me "
-        "again.");
+    throw UserFailure("The disk that holds " + folder + " is nearly full: " + what + " need " +
+                          HumanBytes(static_cast<double>(bytes)) + " and I keep " +
+                          HumanBytes(static_cast<double>(reserve)) +
+                          " of it free, so I replaced none of your files. Free some space there and run me "
+                          "again.",
+                      NextStep::FreeSpace);
 }
 
 // What each entry replaces: its destination, or a link's target. Refuses links in the updater's own

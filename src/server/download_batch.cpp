@@ -62,7 +62,7 @@ std::vector<DownloadBatch::Done> DownloadBatch::Wait(DownloadProgress& progress,
             for (const auto& slot : slots_) {
                 Remove(*slot);
                 slot->transfer->Finish(CURLE_OUT_OF_MEMORY);
-                done.push_back({slot->id, false, false, std::string()});
+                done.push_back({slot->id, false, false, std::string(), NextStep::RunAgain});
             }
             slots_.clear();
             anyFailed_ = true;
@@ -97,12 +97,12 @@ std::vector<DownloadBatch::Done> DownloadBatch::Collect() {
             const std::string path = slot->transfer->Path();
             slot->transfer.reset();
             if (!Start(slot->id, url, path, false, *slot->lines))
-                done.push_back({slot->id, false, false, std::string()});
+                done.push_back({slot->id, false, false, std::string(), NextStep::RunAgain});
             continue;
         }
         if (end == TransferEnd::Failed) anyFailed_ = true;
-        done.push_back(
-            {slot->id, end == TransferEnd::Succeeded, slot->transfer->Resumed(), slot->transfer->Digest()});
+        done.push_back({slot->id, end == TransferEnd::Succeeded, slot->transfer->Resumed(),
+                        slot->transfer->Digest(), slot->transfer->FailureStep()});
     }
     return done;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "log/held_lines.h"
+#include "log/next_step.h"
 #include "server/downloader.h"
 #include "server/progress.h"
 
@@ -24,6 +25,7 @@ class DownloadBatch {
         bool ok;             // the target holds the whole body; its digest is still to be checked
         bool resumed;        // part of it came from an earlier, interrupted transfer
         std::string digest;  // MD5 digest text of what the target holds, when ok
+        NextStep step;       // what the user can do, when not ok
     };
 
     // Transfers run over connections (Downloader::Connections), under limits; both must outlive the

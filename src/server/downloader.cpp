@@ -11,6 +11,7 @@
 
 #include "log/held_lines.h"
 #include "log/log.h"
+#include "log/next_step.h"
 #include "server/download_batch.h"
 #include "server/downloader_connections.h"
 #include "server/file_digest.h"
@@ -116,13 +117,14 @@ std::string Downloader::FetchText(const std::string& url, long* status) const {
     handle.reset();
     if (sink.outOfMemory) throw std::bad_alloc();
     if (sink.overflowed)
-        throw std::runtime_error("Failed to get " + escaped + ", the reply was larger than " +
-                                 HumanBytes(static_cast<double>(limits_.maxTextBytes)) +
-                                 ", so I stopped reading it.");
+        throw UserFailure("Failed to get " + escaped + ", the reply was larger than " +
+                              HumanBytes(static_cast<double>(limits_.maxTextBytes)) +
+                              ", so I stopped reading it.",
+                          NextStep::ServerFault);
     if (code != CURLE_OK) {
         // The buffer may be empty for some failures; the code's own text is better than nothing.
         const std::string reason = error[0] != '\0' ? std::string(error) : curl_easy_strerror(code);
-        throw std::runtime_error("Failed to get " + escaped + ", " + reason);
+        throw UserFailure("Failed to get " + escaped + ", " + reason, NextStep::CheckConnection);
     }
     return std::move(sink.text);
 }

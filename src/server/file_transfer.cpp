@@ -67,14 +67,15 @@ FileTransfer::FileTransfer(std::string url, std::string path, bool resume, const
                     resume ? OwnFileMode::Continue : OwnFileMode::Fresh, resumeFrom_, error);
     if (!file_) {
         Fail("I was unable to create the file on the disk",
-             "I could not create " + partial_ + ": " + error.message() + ".");
+             "I could not create " + partial_ + ": " + error.message() + ".", NextStep::CheckAccess);
         return;
     }
     const std::string escaped = EscapeSpaces(url_);
     handle_.reset(curl_easy_init());
     if (!handle_) {
         Fail("I was unable to download " + path_,
-             "Downloading " + escaped + " to " + path_ + " failed: Failed to create CURL connection.");
+             "Downloading " + escaped + " to " + path_ + " failed: Failed to create CURL connection.",
+             NextStep::RunAgain);
         return;
     }
     CURL* handle = handle_.get();
@@ -184,7 +185,8 @@ std::size_t FileTransfer::Write(char* data, std::size_t size, std::size_t count,
     return written;
 }
 
-TransferEnd FileTransfer::Fail(const std::string& what, const std::string& why) {
+TransferEnd FileTransfer::Fail(const std::string& what, const std::string& why, NextStep step) {
+    failureStep_ = step;
     lines_.Log(2, "Error in file download - " + what);
     lines_.Log(2, why);
     return TransferEnd::Failed;
@@ -210,21 +212,25 @@ TransferEnd FileTransfer::Finish(CURLcode code) {
                         "The server announces " + HumanBytes(static_cast<double>(announcedTooLarge_)) +
                             " for " + path_ + ", more than the whole disk that holds " + folder_ + " (" +
                             HumanBytes(static_cast<double>(DiskSizeBytes(folder_))) +
-                            ") could ever hold, so I did not download it.");
+                            ") could ever hold, so I did not download it.",
+                        NextStep::ServerFault);
         if (reserveReached_)
             return Fail("I was unable to download " + path_,
                         "The disk that holds " + folder_ + " is nearly full: I keep " +
                             HumanBytes(static_cast<double>(limits_.diskReserveBytes)) +
                             " of it free, so I stopped the download and removed what had arrived. Free some "
-                            "space there and run me again.");
+                            "space there and run me again.",
+                        NextStep::FreeSpace);
         const std::string reason = code != CURLE_OK ? (error_[0] != '\0' ? error_ : curl_easy_strerror(code))
                                                     : std::strerror(closeError);
+        const bool diskFull = writeFailed_ || !closed;
         return Fail("I was unable to download " + path_,
-                    "Downloading " + escaped + " to " + path_ + " failed: " + reason + ".");
+                    "Downloading " + escaped + " to " + path_ + " failed: " + reason + ".",
+                    diskFull ? NextStep::FreeSpace : NextStep::CheckConnection);
     }
     if (prefixUnreadable_) {
         return Fail("I was unable to download " + path_,
-                    "I could not read back " + partial_ + " to continue it.");
+                    "I could not read back " + partial_ + " to continue it.", NextStep::RunAgain);
     }
     if (body_ == Body::Discard) {
         long status = 0;
@@ -232,13 +238,15 @@ TransferEnd FileTransfer::Finish(CURLcode code) {
         std::remove(partial_.c_str());
         return Fail("server provided abnormal response code " + std::to_string(status),
                     "Downloading " + escaped + " to " + path_ + " failed: the server answered " +
-                        std::to_string(status) + ".");
+                        std::to_string(status) + ".",
+                    NextStep::ServerFault);
     }
     boost::system::error_code error;
     boost::filesystem::rename(partial_, path_, error);
     if (error) {
         return Fail("I was unable to download " + path_,
-                    "I could not rename " + partial_ + " to " + path_ + ": " + error.message() + ".");
+                    "I could not rename " + partial_ + " to " + path_ + ": " + error.message() + ".",
+                    NextStep::CheckAccess);
     }
     digest_.Finalize();
     digestText_ = digest_.HexDigest();

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "log/held_lines.h"
+#include "log/next_step.h"
 #include "platform/c_file.h"
 #include "server/downloader.h"
 #include "server/md5.h"
@@ -50,6 +51,8 @@ class FileTransfer {
     // succeeded.
     const std::string& Digest() const { return digestText_; }
     std::int64_t Received() const { return progress_.Received(); }
+    // What the user can do about a failed transfer.
+    NextStep FailureStep() const { return failureStep_; }
 
     // Closes the partial file and gives it the target's name when the whole body is in it; otherwise
     // reports what went wrong to the lines. code is libcurl's result of the transfer.
@@ -62,12 +65,13 @@ class FileTransfer {
     void Decide();
     // Reports a failure in the two lines every failed download has: "Error in file download - " + what,
     // then why.
-    TransferEnd Fail(const std::string& what, const std::string& why);
+    TransferEnd Fail(const std::string& what, const std::string& why, NextStep step);
     bool HashPartial();
     bool KeepsReserve(std::uint64_t bytes);
 
     std::string url_;
     std::string path_;
+    NextStep failureStep_ = NextStep::RunAgain;
     std::string partial_;
     std::string folder_;
     TransferLimits limits_;

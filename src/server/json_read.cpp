@@ -3,6 +3,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include "log/next_step.h"
+
 namespace zavr {
 namespace {
 
@@ -86,7 +88,8 @@ json ParseReply(const std::string& text, const ReplyLimits& limits) {
 }
 
 void ThrowUnexpectedReply(const std::string& url, const std::exception& error) {
-    throw std::runtime_error("The server's reply to " + url + " is not what I expected: " + error.what());
+    throw UserFailure("The server's reply to " + url + " is not what I expected: " + error.what(),
+                      NextStep::ServerFault);
 }
 
 }  // namespace zavr

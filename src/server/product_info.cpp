@@ -3,6 +3,7 @@
 
 #include "catalogue/stored_text.h"
 #include "log/log.h"
+#include "log/next_step.h"
 #include "server/json_read.h"
 
 namespace zavr {
@@ -32,9 +33,10 @@ void FetchProductInfo(const Downloader& downloader, const std::vector<CatalogueR
         const std::string reply = downloader.FetchText(infoUrl, &status);
         // A missing document is a server's fault to name as such, not as a missing signature.
         if (releaseKey && status != 200)
-            throw std::runtime_error("The server answered " + std::to_string(status) + " to " +
-                                     EscapeSpaces(infoUrl) +
-                                     " instead of the product information. I take nothing from this server.");
+            throw UserFailure("The server answered " + std::to_string(status) + " to " +
+                                  EscapeSpaces(infoUrl) +
+                                  " instead of the product information. I take nothing from this server.",
+                              NextStep::ServerFault);
         if (releaseKey)
             RequireSignature(
                 downloader, *releaseKey, infoUrl, ProductDocumentMessage(infoUrl, reply), "",

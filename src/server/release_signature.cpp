@@ -1,4 +1,5 @@
 #include "server/release_signature.h"
+#include "log/next_step.h"
 
 #include <sodium.h>
 
@@ -112,7 +113,7 @@ void RequireSignature(const Downloader& downloader, const ReleaseKey& key, const
                       const std::string& consequence) {
     if (const std::optional<std::string> problem =
             SignatureProblem(downloader, key, replyUrl, message, oldMessage))
-        throw std::runtime_error(refusal + *problem + consequence);
+        throw UserFailure(refusal + *problem + consequence, NextStep::SignatureRefused);
 }
 
 }  // namespace zavr

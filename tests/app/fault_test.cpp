@@ -68,10 +68,16 @@ class FaultTest : public ::testing::Test {
         return sandbox.RegistryValue("HKEY_LOCAL_MACHINE", test::kUninstallKey, "DisplayVersion");
     }
     // The product failed with this message, the run completed, and the installation is as it was.
-    void ExpectFailedAndUnchanged(const test::ProcessResult& result, const std::string& message) {
+    // One line follows in plain words, saying what to do (with step in it, when given).
+    void ExpectFailedAndUnchanged(const test::ProcessResult& result, const std::string& message,
+                                  const char* step = "") {
         EXPECT_EQ(result.exitCode, kExitComplete) << result.out;
-        EXPECT_TRUE(HasStart("[ZAVR 2] Update terminated abnormally for KA2 Orvane for XSE: " + message))
-            << result.out;
+        const std::string failure =
+            "[ZAVR 2] Update terminated abnormally for KA2 Orvane for XSE: " + message;
+        EXPECT_TRUE(HasStart(failure)) << result.out;
+        const std::string next = sandbox.LastRunLogLineAfter(failure);
+        EXPECT_EQ(next.rfind("[ZAVR 2] What to do: ", 0), 0u) << next;
+        EXPECT_NE(next.find(step), std::string::npos) << next;
         EXPECT_TRUE(Has("[ZAVR 1] Installed products that failed to update: 1"));
         EXPECT_TRUE(Has("[ZAVR 1] Installed products successfully updated: 0"));
         EXPECT_EQ(ReadFile(sandbox.productFolder + "aircraft.cfg"), test::kOldCfg);
@@ -110,7 +116,8 @@ TEST_F(FaultTest, ABrokenFileTransferFailsTheProduct) {
                         "ZAVR KA2/aircraft.cfg"))
             << c.what << "\n"
             << result.out;
-        ExpectFailedAndUnchanged(result, "Aborting file download; see error above.");
+        ExpectFailedAndUnchanged(result, "Aborting file download; see error above.",
+                                 "connected to the internet");
     }
 }
 
@@ -193,7 +200,7 @@ TEST_F(FaultTest, AFullDiskDuringTheDownload) {
     EXPECT_TRUE(Has("[ZAVR 2] Error in file download - I was unable to download " + sandbox.tempFolder +
                     "ZAVR KA2/aircraft.cfg"))
         << result.out;
-    ExpectFailedAndUnchanged(result, "Aborting file download; see error above.");
+    ExpectFailedAndUnchanged(result, "Aborting file download; see error above.", "free some space");
 }
 
 TEST_F(FaultTest, AFullDiskDuringTheInstallCopy) {
@@ -203,7 +210,7 @@ TEST_F(FaultTest, AFullDiskDuringTheInstallCopy) {
     limits.fileSizeBytes = 100 * 1024;
     const test::ProcessResult result = sandbox.Run({}, limits);
     EXPECT_TRUE(Has("[ZAVR 1] Existing file integrity OK: ZAVR KA2\\aircraft.cfg")) << result.out;
-    ExpectFailedAndUnchanged(result, "I was unable to copy the file: ");
+    ExpectFailedAndUnchanged(result, "I was unable to copy the file: ", "free some space");
     EXPECT_EQ(ReadFile(sandbox.backupFolder + "ZAVR KA2/aircraft.cfg"), test::kOldCfg);
 }
 
@@ -221,9 +228,11 @@ TEST_F(FaultTest, ADestinationThatCannotBeWritten) {
         boost::filesystem::permissions(sandbox.productFolder, boost::filesystem::perms::owner_read |
                                                                   boost::filesystem::perms::owner_exe);
     }
-    ExpectFailedAndUnchanged(sandbox.Run({}, limits), "I cannot replace " + sandbox.productFolder +
-                                                          "aircraft.cfg (Permission denied), so I replaced "
-                                                          "none of your files.");
+    ExpectFailedAndUnchanged(sandbox.Run({}, limits),
+                             "I cannot replace " + sandbox.productFolder +
+                                 "aircraft.cfg (Permission denied), so I replaced "
+                                 "none of your files.",
+                             "may change the add-on's folder");
     boost::filesystem::permissions(sandbox.productFolder, boost::filesystem::perms::owner_all);
 }
 

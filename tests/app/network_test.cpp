@@ -185,6 +185,7 @@ TEST_F(NetworkTest, WhatTheMakerDidNotSignIsRefusedBeforeAnythingIsFetched) {
                   "KA2 Orvane was not signed by the maker: ";
         EXPECT_TRUE(sandbox.LastRunLogHasStart(refusal)) << result.out;
         EXPECT_NE(result.out.find(c.reason), std::string::npos) << result.out;
+        EXPECT_EQ(sandbox.LastRunLogLineAfter(refusal).rfind("[ZAVR 2] What to do: tell the maker", 0), 0u);
         EXPECT_EQ(nginx.AccessLog().find("GET /files/"), std::string::npos) << "nothing was downloaded";
         EXPECT_EQ(test::ReadFile(sandbox.productFolder + "f01.bin"), "as installed") << "nothing was copied";
     }

@@ -227,7 +227,10 @@ TEST_F(UpdateRunTest, VersionDecisions) {
          100,
          123,
          false,
-         {"[ZAVR 1] Product directory " + sandbox.productFolder + " does not exist; not updating."}},
+         {"[ZAVR 1] Product directory " + sandbox.productFolder + " does not exist; not updating.",
+          "[ZAVR 2] What to do: install the add-on again with its full installer, which makes that folder, "
+          "then "
+          "run me again."}},
         // A minimum above the current version: below it out-dated, anything else current; never an update.
         {"2.1.0", 200, 150, true, {"[ZAVR 1] 210 is the current version. No need to update."}},
         {"1.6.0", 200, 150, true, {"[ZAVR 1] 160 is out-dated and must be updated with the full installer."}},
@@ -247,7 +250,7 @@ TEST_F(UpdateRunTest, VersionDecisions) {
         ASSERT_EQ(sandbox.Run().exitCode, kExitComplete);
         for (const std::string& line : c.expected)
             EXPECT_TRUE(sandbox.LastRunLogHas(line)) << c.installed << ": " << line;
-        if (c.expected.size() != 2) {
+        if (c.expected.front().rfind("[ZAVR 1] Updating you", 0) != 0) {  // no update
             EXPECT_TRUE(sandbox.LastRunLogHas("[ZAVR 1] Installed products successfully updated: 0"))
                 << c.installed;
             EXPECT_FALSE(sandbox.LastRunLogHas("[ZAVR 1] Updating you to version " + std::to_string(c.prod)));

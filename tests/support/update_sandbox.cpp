@@ -108,4 +108,11 @@ bool UpdateSandbox::LastRunLogHasStart(const std::string& start) const {
     return false;
 }
 
+std::string UpdateSandbox::LastRunLogLineAfter(const std::string& start) const {
+    const std::vector<std::string> log = LastRunLog();
+    for (std::size_t i = 0; i + 1 < log.size(); ++i)
+        if (log[i].rfind(start, 0) == 0) return log[i + 1];
+    return std::string();
+}
+
 }  // namespace zavr::test

@@ -61,6 +61,8 @@ class UpdateSandbox {
     bool LastRunLogHas(const std::string& entry) const;
     // Whether an entry of the last run begins with start.
     bool LastRunLogHasStart(const std::string& start) const;
+    // The line after the last run's first line that starts with start; empty when there is none.
+    std::string LastRunLogLineAfter(const std::string& start) const;
 
     std::string dataFolder;                  // the updater's data folder, ending in "/"
     std::string simFolder;                   // the simulator's folder, ending in "/"

@@ -279,6 +279,7 @@ cat <&"$held" >/dev/null &
 exec {held}<&-
 serve_release
 check "the product fails" logged "[ZAVR 2] Update terminated abnormally for KA2 Orvane for XSE: C:\\ZAVR Sim\\ZAVR KA2\\panel\\panel.cfg is in use by another program, so I cannot replace it. Close the program that holds it (the simulator) and run me again."
+check "and says what to do" logged "[ZAVR 2] What to do: close the simulator and every program that uses the add-on's files, then run me again."
 check "nothing replaced" same_file "$sim/ZAVR KA2/aircraft.cfg" "$samples/releases/1001/110/ZAVR KA2/aircraft.cfg"
 check "version unchanged" [ "$(reg_value "$uninstall" DisplayVersion)" = "1.1.0" ]
 touch "$drive/held-stop"

@@ -25,7 +25,9 @@ DownloadBatch::~DownloadBatch() {
 }
 
 bool DownloadBatch::HasRoom() const {
-    return slots_.size() < std::max<std::size_t>(1, limits_.filesInFlight);
+    const bool streams = connections_.multiplexed && limits_.filesInFlight > 1;
+    return slots_.size() <
+           std::max<std::size_t>(1, streams ? limits_.streamsInFlight : limits_.filesInFlight);
 }
 
 void DownloadBatch::Remove(Slot& slot) {
@@ -87,6 +89,10 @@ std::vector<DownloadBatch::Done> DownloadBatch::Collect() {
                                         [&](const std::unique_ptr<Slot>& slot) { return slot.get() == job; });
         if (found == slots_.end()) continue;
         const CURLcode result = message->data.result;  // message is invalid once the handle is removed
+        long version = 0;
+        if (curl_easy_getinfo(message->easy_handle, CURLINFO_HTTP_VERSION, &version) == CURLE_OK &&
+            version == CURL_HTTP_VERSION_2_0)
+            connections_.multiplexed = true;
         std::unique_ptr<Slot> slot = std::move(*found);
         slots_.erase(found);
         Remove(*slot);

@@ -1,6 +1,6 @@
 // File downloads in flight at once, driven on the calling thread through libcurl's multi interface and
-// a downloader's kept connections: one HTTP/2 connection carries them all where the server offers it,
-// and at most the limits' filesInFlight HTTP/1.1 connections where it does not.
+// a downloader's kept connections: at most the limits' filesInFlight HTTP/1.1 connections, or, once the
+// server has answered over HTTP/2, up to streamsInFlight streams of one connection.
 #pragma once
 
 #include <cstdint>

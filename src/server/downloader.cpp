@@ -28,9 +28,11 @@ using CurlHandle = std::unique_ptr<CURL, CurlCleanup>;
 
 }  // namespace
 
-Downloader::Downloader() : connections_(std::make_unique<KeptConnections>(limits_.filesInFlight)) {}
+Downloader::Downloader()
+    : connections_(std::make_unique<KeptConnections>(limits_.filesInFlight, limits_.streamsInFlight)) {}
 Downloader::Downloader(TransferLimits limits)
-    : limits_(std::move(limits)), connections_(std::make_unique<KeptConnections>(limits_.filesInFlight)) {}
+    : limits_(std::move(limits)),
+      connections_(std::make_unique<KeptConnections>(limits_.filesInFlight, limits_.streamsInFlight)) {}
 Downloader::~Downloader() = default;
 Downloader::Downloader(Downloader&&) noexcept = default;
 Downloader& Downloader::operator=(Downloader&&) noexcept = default;

@@ -27,6 +27,11 @@ struct TransferLimits {
     std::uint64_t diskReserveBytes = std::uint64_t{100} << 20;
     // Files fetched at the same time; 1 fetches them one after another.
     std::size_t filesInFlight = 1;
+    // Files fetched at the same time as streams of one HTTP/2 connection, once the server has answered
+    // over HTTP/2 (and libcurl keeps within the streams the server allows); only when filesInFlight is
+    // above 1. A stream costs the server far less than a connection, and a round trip each no longer
+    // limits many small files.
+    std::size_t streamsInFlight = 48;
     // The certificate authorities to trust, in PEM, instead of the library's own store; empty keeps the
     // library's.
     std::string caBundlePem;

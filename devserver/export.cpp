@@ -59,7 +59,8 @@ std::string NginxLocations(const std::string& root) {
            "location / {\n    return 404;\n}\n";
 }
 
-std::size_t ExportRelease(Release& release, const std::string& out, const SigningKey* key) {
+std::size_t ExportRelease(Release& release, const std::string& out, const SigningKey* key,
+                          std::vector<std::string>* warnings) {
     const fs::path root = fs::absolute(out);
     // nginx expands variables even inside a quoted root, so a $ would let a request choose the folder.
     for (const char c : root.string())
@@ -68,8 +69,12 @@ std::size_t ExportRelease(Release& release, const std::string& out, const Signin
                                      " holds a $ or a control character, which nginx would read as part of "
                                      "its configuration; export to a folder without them.");
     std::string problems;
-    for (const Finding& finding : CheckRelease(release.Root()))
-        if (finding.problem) problems += "\n  " + finding.text;
+    for (const Finding& finding : CheckRelease(release.Root())) {
+        if (finding.problem)
+            problems += "\n  " + finding.text;
+        else if (warnings != nullptr)
+            warnings->push_back(finding.text);
+    }
     if (!problems.empty())
         throw std::runtime_error(
             "The release tree has problems, so I wrote nothing (zavr-devserver --check " + release.Root() +

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "release.h"
 #include "signing.h"
@@ -25,8 +26,10 @@ constexpr std::int64_t kMaxExportedVersions = 100000;
 // Returns the number of files written. Throws std::runtime_error with a sentence, before anything is
 // written, when the release doctor finds a problem (see doctor.h) or out's path holds a character that
 // nginx would read as its own (a $, a control character); and when the release cannot be read, a product
-// spans more than kMaxExportedVersions versions, or out cannot be written.
-std::size_t ExportRelease(Release& release, const std::string& out, const SigningKey* key = nullptr);
+// spans more than kMaxExportedVersions versions, or out cannot be written. The doctor's warnings, which
+// do not stop an export, are appended to warnings when given.
+std::size_t ExportRelease(Release& release, const std::string& out, const SigningKey* key = nullptr,
+                          std::vector<std::string>* warnings = nullptr);
 
 // The nginx locations (for a server block's include) that serve the tree at root.
 std::string NginxLocations(const std::string& root);

@@ -70,19 +70,17 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    if (check || !exportTo.empty()) {
+    if (check) {
         const std::vector<zavr::devserver::Finding> findings = zavr::devserver::CheckRelease(root);
         for (const zavr::devserver::Finding& finding : findings)
             std::fprintf(stderr, "%s: %s\n", finding.problem ? "problem" : "warning", finding.text.c_str());
         if (zavr::devserver::AnyProblem(findings)) {
-            std::fprintf(stderr, "zavr-devserver: %s has problems; %s\n", root.c_str(),
-                         check ? "mend them before you export it." : "I exported nothing.");
+            std::fprintf(stderr, "zavr-devserver: %s has problems; mend them before you export it.\n",
+                         root.c_str());
             return 1;
         }
-        if (check) {
-            std::printf("%s is ready to export: %zu warning(s).\n", root.c_str(), findings.size());
-            return 0;
-        }
+        std::printf("%s is ready to export: %zu warning(s).\n", root.c_str(), findings.size());
+        return 0;
     }
 
     std::optional<zavr::devserver::SigningKey> key;
@@ -99,6 +97,8 @@ int main(int argc, char** argv) {
                 boost::filesystem::symlink_status(boost::filesystem::path(exportTo) / "products"));
             const zavr::devserver::Publication published =
                 zavr::devserver::PublishRelease(release, exportTo, key ? &*key : nullptr);
+            for (const std::string& warning : published.warnings)
+                std::fprintf(stderr, "warning: %s\n", warning.c_str());
             std::printf(
                 "Published %s as %s: %zu files, live now at %s/live, with %s/zavr-locations.conf for "
                 "nginx.\n",

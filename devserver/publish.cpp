@@ -65,9 +65,9 @@ Publication PublishRelease(Release& release, const std::string& out, const Signi
     const std::string live = LinkTarget(root / "live");
     LinkTarget(root / "previous");  // a folder there would stop the switch half way: refused first
     const fs::path tree = NewTree(root / "trees");
-    std::size_t files = 0;
+    Publication publication{tree.string(), 0, {}};
     try {
-        files = ExportRelease(release, tree.string(), key);
+        publication.files = ExportRelease(release, tree.string(), key, &publication.warnings);
         WriteReplacing(root / "zavr-locations.conf", NginxLocations((root / "live").string()));
         PointLink(root / "live", fs::relative(tree, root).string());
     } catch (...) {
@@ -84,7 +84,7 @@ Publication PublishRelease(Release& release, const std::string& out, const Signi
     const fs::path kept = previous.empty() ? fs::path() : (root / previous).lexically_normal();
     for (const auto& entry : fs::directory_iterator(root / "trees"))
         if (entry.path() != tree && entry.path() != kept) fs::remove_all(entry.path());
-    return {tree.string(), files};
+    return publication;
 }
 
 std::string SwitchBack(const std::string& out) {

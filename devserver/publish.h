@@ -11,6 +11,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "release.h"
 #include "signing.h"
@@ -18,8 +19,9 @@
 namespace zavr::devserver {
 
 struct Publication {
-    std::string tree;   // the new live tree
-    std::size_t files;  // the files written into it
+    std::string tree;                   // the new live tree
+    std::size_t files;                  // the files written into it
+    std::vector<std::string> warnings;  // the release doctor's, which did not stop it
 };
 
 // Exports release into a new tree under out (created if missing) and makes it live. Throws

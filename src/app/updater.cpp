@@ -40,6 +40,10 @@ void Updater::QueryProductInfo() {
 }
 
 void Updater::QueryManifestTotals(ProductInfo& product, std::int32_t version) {
+    // The download's own queries travel beside the totals: one round trip for all of them. Not for a
+    // version text that the update will refuse before it asks for anything more.
+    if (!VersionTextProblem(product.PVDec, product.ProdVersion))
+        downloader.Prefetch(FileListUrls(product, version, releaseKey.has_value()));
     FetchManifestTotals(downloader, product, version);
 }
 

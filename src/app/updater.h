@@ -50,7 +50,8 @@ struct Updater {
     void FindInstalledVersion();
     // One ProductInfo per product of every catalogue row, appended to products (FetchProductInfo).
     void QueryProductInfo();
-    // product's totals for an update from version (FetchManifestTotals).
+    // product's totals for an update from version (FetchManifestTotals); the file list is asked for
+    // at the same time, for DownloadProductFiles to take.
     void QueryManifestTotals(ProductInfo& product, std::int32_t version);
 
     // Walks products in order and updates each one that can be. A std::runtime_error from one

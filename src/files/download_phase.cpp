@@ -186,6 +186,12 @@ class DownloadRun {
 
 }  // namespace
 
+std::vector<std::string> FileListUrls(const ProductInfo& product, std::int32_t version, bool withSignature) {
+    const std::string listUrl = ManifestQueryUrl(StoredFileListBase(), product.ProductID, version);
+    if (!withSignature) return {listUrl};
+    return {listUrl, SignatureUrl(listUrl)};
+}
+
 void DownloadFiles(Downloader& downloader, const ProductInfo& product, std::int32_t version,
                    const std::string& tempFolder, nlohmann::json& manifest,
                    const std::optional<ReleaseKey>& releaseKey) {

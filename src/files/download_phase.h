@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "server/downloader.h"
 #include "server/product_info.h"
@@ -21,6 +22,10 @@ namespace zavr {
 // manifest keeps the list whatever happens after it was read. With a release key, a list whose
 // signature does not hold (see server/release_signature.h) throws std::runtime_error "The server's file
 // list for <product> was not signed by the maker: <why>. ..." before it is read or anything is fetched.
+// The queries DownloadFiles makes before it fetches any file: the file list, and its signature when
+// withSignature. For Downloader::Prefetch. Never fails.
+std::vector<std::string> FileListUrls(const ProductInfo& product, std::int32_t version, bool withSignature);
+
 void DownloadFiles(Downloader& downloader, const ProductInfo& product, std::int32_t version,
                    const std::string& tempFolder, nlohmann::json& manifest,
                    const std::optional<ReleaseKey>& releaseKey = std::nullopt);

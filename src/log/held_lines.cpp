@@ -24,7 +24,18 @@ void HeldLines::Console(std::string text) {
 }
 
 void HeldLines::Release() {
-    for (const Line& line : held_) Write(line);
+    // Runs of log lines go out as one block each: a file's lines cost two writes, not two per line.
+    std::vector<std::pair<int, std::string>> run;
+    for (Line& line : held_) {
+        if (line.level != kConsoleLine) {
+            run.emplace_back(line.level, std::move(line.text));
+            continue;
+        }
+        WriteLogLines(run);
+        run.clear();
+        Write(line);
+    }
+    WriteLogLines(run);
     held_.clear();
     held_.shrink_to_fit();
     live_ = true;

@@ -57,17 +57,40 @@ std::string Escaped(const std::string& text) {
     return out;
 }
 
+void AppendLine(std::string& out, const std::string& stamp, int level, const std::string& text) {
+    out += stamp;
+    out += " [ZAVR ";
+    out += std::to_string(level);
+    out += "] ";
+    out += Escaped(text);
+    out += '\n';
+}
+
+void WriteBlock(const std::string& block) {
+    if (block.empty()) return;
+    LogFile& log = TheLog();
+    log.stream << block;
+    log.stream.flush();
+    // Flushed whatever the console is: a pipe or file then keeps every line of a run that is killed,
+    // in order with the progress lines on standard error.
+    std::cout << block << std::flush;
+}
+
 }  // namespace
 
 void WriteLog(int level, std::string text) {
     if (level == 0) return;
-    const std::string line = TimeStamp() + " [ZAVR " + std::to_string(level) + "] " + Escaped(text) + "\n";
-    LogFile& log = TheLog();
-    log.stream << line;
-    log.stream.flush();
-    // Flushed whatever the console is: a pipe or file then keeps every line of a run that is killed,
-    // in order with the progress lines on standard error.
-    std::cout << line << std::flush;
+    std::string line;
+    AppendLine(line, TimeStamp(), level, text);
+    WriteBlock(line);
+}
+
+void WriteLogLines(const std::vector<std::pair<int, std::string>>& lines) {
+    const std::string stamp = TimeStamp();
+    std::string block;
+    for (const auto& [level, text] : lines)
+        if (level != 0) AppendLine(block, stamp, level, text);
+    WriteBlock(block);
 }
 
 void OpenLog() {

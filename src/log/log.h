@@ -3,6 +3,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace zavr {
 
@@ -14,6 +16,10 @@ constexpr const char* kRunLockFileName = "zavr_updater.lock";
 // flushed at once, with every control character of text (new lines included) shown as \xNN. Never fails:
 // before OpenLog, or when the file could not be opened or written, the line reaches the console only.
 void WriteLog(int level, std::string text);
+
+// The same for lines that are all known already (level, text), written with one write to each stream.
+// Never fails.
+void WriteLogLines(const std::vector<std::pair<int, std::string>>& lines);
 
 // A byte below 0x20, or 0x7f: written as \xNN in the log, and refused in a name. Never fails.
 inline bool IsControlCharacter(char c) {

@@ -14,20 +14,52 @@ struct DownloadBatch::Slot {
 };
 
 DownloadBatch::DownloadBatch(KeptConnections& connections, const TransferLimits& limits, std::string ownRoot)
-    : connections_(connections), limits_(limits), ownRoot_(std::move(ownRoot)) {}
+    : connections_(connections), limits_(limits), ownRoot_(std::move(ownRoot)) {
+    connections_.DropTexts();  // their ends would be read, and lost, by Collect
+}
 
 DownloadBatch::~DownloadBatch() {
     for (const auto& slot : slots_) Remove(*slot);
     slots_.clear();
+    queued_.clear();
     // After a failed transfer no kept connection is trusted: stray bytes on one could pass for the
     // next reply.
     if (anyFailed_) connections_.Reset();
 }
 
-bool DownloadBatch::HasRoom() const {
+std::size_t DownloadBatch::Limit() const {
     const bool streams = connections_.multiplexed && limits_.filesInFlight > 1;
-    return slots_.size() <
-           std::max<std::size_t>(1, streams ? limits_.streamsInFlight : limits_.filesInFlight);
+    return std::max<std::size_t>(1, streams ? limits_.streamsInFlight : limits_.filesInFlight);
+}
+
+bool DownloadBatch::HasRoom() const {
+    // Beyond the transfers in flight, as many again wait ready, so that one that ends is followed at
+    // once; one after another, nothing of the next file is touched before the last one has ended.
+    const std::size_t ready = limits_.filesInFlight > 1 ? Limit() : 0;
+    return slots_.size() + queued_.size() < Limit() + ready;
+}
+
+bool DownloadBatch::Add(Slot& slot) {
+    return curl_multi_add_handle(connections_.multi, slot.transfer->Handle()) == CURLM_OK;
+}
+
+void DownloadBatch::StartQueued() {
+    bool started = false;
+    while (!queued_.empty() && slots_.size() < Limit()) {
+        std::unique_ptr<Slot> slot = std::move(queued_.front());
+        queued_.pop_front();
+        if (!Add(*slot)) {
+            slot->transfer->Finish(CURLE_FAILED_INIT);
+            failedToStart_.push_back(slot->id);
+            anyFailed_ = true;
+            continue;
+        }
+        slots_.push_back(std::move(slot));
+        started = true;
+    }
+    // Its request goes out now, not after the ended transfers have been dealt with.
+    int running = 0;
+    if (started) curl_multi_perform(connections_.multi, &running);
 }
 
 void DownloadBatch::Remove(Slot& slot) {
@@ -42,8 +74,12 @@ bool DownloadBatch::Start(std::size_t id, const std::string& url, const std::str
         Slot{id, &lines, std::make_unique<FileTransfer>(url, path, resume, limits_, lines, alone, ownRoot_)});
     CURL* handle = slot->transfer->Handle();
     // The slot rides on its handle, so that an ended transfer leads straight to its job.
-    if (handle == nullptr || curl_easy_setopt(handle, CURLOPT_PRIVATE, slot.get()) != CURLE_OK ||
-        curl_multi_add_handle(connections_.multi, handle) != CURLM_OK) {
+    const bool ready = handle != nullptr && curl_easy_setopt(handle, CURLOPT_PRIVATE, slot.get()) == CURLE_OK;
+    if (ready && slots_.size() >= Limit()) {
+        queued_.push_back(std::move(slot));
+        return true;
+    }
+    if (!ready || !Add(*slot)) {
         if (handle != nullptr) slot->transfer->Finish(CURLE_FAILED_INIT);
         anyFailed_ = true;
         return false;
@@ -55,7 +91,8 @@ bool DownloadBatch::Start(std::size_t id, const std::string& url, const std::str
 std::vector<DownloadBatch::Done> DownloadBatch::Wait(DownloadProgress& progress, std::size_t filesDone,
                                                      std::int64_t bytesDone) {
     CURLM* multi = connections_.multi;
-    while (!slots_.empty()) {
+    StartQueued();  // room grows once the server turns out to speak HTTP/2
+    while (!slots_.empty() || !failedToStart_.empty()) {
         int running = 0;
         const CURLMcode code = curl_multi_perform(multi, &running);
         std::vector<Done> done = Collect();
@@ -66,7 +103,12 @@ std::vector<DownloadBatch::Done> DownloadBatch::Wait(DownloadProgress& progress,
                 slot->transfer->Finish(CURLE_OUT_OF_MEMORY);
                 done.push_back({slot->id, false, false, std::string(), NextStep::RunAgain});
             }
+            for (const auto& slot : queued_) {
+                slot->transfer->Finish(CURLE_OUT_OF_MEMORY);
+                done.push_back({slot->id, false, false, std::string(), NextStep::RunAgain});
+            }
             slots_.clear();
+            queued_.clear();
             anyFailed_ = true;
         }
         std::int64_t arriving = 0;
@@ -80,6 +122,11 @@ std::vector<DownloadBatch::Done> DownloadBatch::Wait(DownloadProgress& progress,
 
 std::vector<DownloadBatch::Done> DownloadBatch::Collect() {
     std::vector<Done> done;
+    if (!failedToStart_.empty()) {
+        done.push_back({failedToStart_.front(), false, false, std::string(), NextStep::RunAgain});
+        failedToStart_.erase(failedToStart_.begin());
+        return done;
+    }
     int left = 0;
     while (CURLMsg* message = curl_multi_info_read(connections_.multi, &left)) {
         if (message->msg != CURLMSG_DONE) continue;
@@ -96,6 +143,7 @@ std::vector<DownloadBatch::Done> DownloadBatch::Collect() {
         std::unique_ptr<Slot> slot = std::move(*found);
         slots_.erase(found);
         Remove(*slot);
+        StartQueued();
         receivedByEnded_ += slot->transfer->Received();
         const TransferEnd end = slot->transfer->Finish(result);
         if (end == TransferEnd::StartOver) {
@@ -109,6 +157,9 @@ std::vector<DownloadBatch::Done> DownloadBatch::Collect() {
         if (end == TransferEnd::Failed) anyFailed_ = true;
         done.push_back({slot->id, end == TransferEnd::Succeeded, slot->transfer->Resumed(),
                         slot->transfer->Digest(), slot->transfer->FailureStep()});
+        // One at a time: the caller starts the next transfer before the next end is handled, so that
+        // connections whose replies came together are not all kept waiting for the last of them.
+        break;
     }
     return done;
 }

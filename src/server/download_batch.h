@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,8 +30,8 @@ class DownloadBatch {
     };
 
     // Transfers run over connections (Downloader::Connections), under limits; both must outlive the
-    // batch. Partial files are reached from ownRoot, a folder that every target path starts with (each
-    // target's own folder when empty; see FileTransfer).
+    // batch. Text queries still there are dropped. Partial files are reached from ownRoot, a folder that
+    // every target path starts with (each target's own folder when empty; see FileTransfer).
     DownloadBatch(KeptConnections& connections, const TransferLimits& limits,
                   std::string ownRoot = std::string());
     // Stops every transfer still in flight; what they fetched stays in their partial files. After a
@@ -39,30 +40,36 @@ class DownloadBatch {
     DownloadBatch(const DownloadBatch&) = delete;
     DownloadBatch& operator=(const DownloadBatch&) = delete;
 
+    // Whether Start takes one more transfer now: into flight, or ready to follow one that ends.
     bool HasRoom() const;
-    std::size_t InFlight() const { return slots_.size(); }
+    std::size_t InFlight() const { return slots_.size() + queued_.size(); }
 
-    // Starts fetching url into path (see FileTransfer; resume continues a partial file). Every report
-    // goes to lines, which must outlive the transfer. False, with the reason in lines, when the
-    // transfer could not start.
+    // Starts fetching url into path (see FileTransfer; resume continues a partial file), or readies it
+    // to start as soon as a transfer in flight ends. Every report goes to lines, which must outlive the
+    // transfer. False, with the reason in lines, when the transfer could not start.
     bool Start(std::size_t id, const std::string& url, const std::string& path, bool resume,
                HeldLines& lines);
 
-    // Runs the transfers until at least one has ended and returns those that did (none when nothing
-    // is in flight). progress is redrawn meanwhile, from filesDone and bytesDone of the finished
-    // files and what is arriving. A transfer that the server would not continue is restarted whole
-    // here and is not among them.
+    // Runs the transfers until one has ended and returns it (none when nothing is in flight); others
+    // that ended meanwhile are returned by the next calls. progress is redrawn meanwhile, from filesDone and
+    // bytesDone of the finished files and what is arriving. A transfer that the server would not continue is
+    // restarted whole here and is not among them.
     std::vector<Done> Wait(DownloadProgress& progress, std::size_t filesDone, std::int64_t bytesDone);
 
   private:
     struct Slot;
+    std::size_t Limit() const;
+    bool Add(Slot& slot);
+    void StartQueued();
     std::vector<Done> Collect();
     void Remove(Slot& slot);
 
     KeptConnections& connections_;
     const TransferLimits& limits_;
     const std::string ownRoot_;
-    std::vector<std::unique_ptr<Slot>> slots_;
+    std::vector<std::unique_ptr<Slot>> slots_;  // in flight
+    std::deque<std::unique_ptr<Slot>> queued_;  // ready, waiting for room
+    std::vector<std::size_t> failedToStart_;    // ids of ready transfers that could not start
     std::int64_t receivedByEnded_ = 0;
     bool anyFailed_ = false;
 };

@@ -19,15 +19,6 @@
 #include "server/text_sink.h"
 
 namespace zavr {
-namespace {
-
-struct CurlCleanup {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-using CurlHandle = std::unique_ptr<CURL, CurlCleanup>;
-
-}  // namespace
-
 Downloader::Downloader()
     : connections_(std::make_unique<KeptConnections>(limits_.filesInFlight, limits_.streamsInFlight)) {}
 Downloader::Downloader(TransferLimits limits)
@@ -44,14 +35,23 @@ void SetCommonOptions(CURL* handle, const TransferLimits& limits) {
     curl_easy_setopt(handle, CURLOPT_MAXREDIRS, 30L);
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // No signal handlers swapped around every call (several per file): names are resolved on a thread,
+    // so no alarm is needed for their timeout, and sockets are written without raising SIGPIPE.
+    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     if (!limits.caBundlePem.empty()) {
         // Only the built-in authorities: the blob replaces the library's bundle file, and its folder of
-        // certificates (which Debian's libcurl sets) is dropped too.
+        // certificates (which Debian's libcurl sets) is dropped too. Not copied for every transfer (a
+        // full bundle is hundreds of KiB): limits outlive the handle.
         curl_blob blob{const_cast<char*>(limits.caBundlePem.data()), limits.caBundlePem.size(),
-                       CURL_BLOB_COPY};
+                       CURL_BLOB_NOCOPY};
         curl_easy_setopt(handle, CURLOPT_CAINFO_BLOB, &blob);
         curl_easy_setopt(handle, CURLOPT_CAPATH, nullptr);
     }
+}
+
+void WaitForSharedConnection(CURL* handle, const std::string& url) {
+    // Plain HTTP is never multiplexed here: waiting would only serialise the first transfers.
+    if (url.compare(0, 8, "https://") == 0) curl_easy_setopt(handle, CURLOPT_PIPEWAIT, 1L);
 }
 
 std::string EscapeSpaces(const std::string& url) {
@@ -89,46 +89,6 @@ std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, void* t
         return 0;
     }
     return std::fwrite(data, size, count, static_cast<std::FILE*>(target));
-}
-
-std::string Downloader::FetchText(const std::string& url, long* status) const {
-    const std::string escaped = EscapeSpaces(url);
-    CurlHandle handle(curl_easy_init());
-    if (!handle) throw std::runtime_error("Failed to create CURL connection");
-    char error[CURL_ERROR_SIZE] = {};
-    CURLcode code = curl_easy_setopt(handle.get(), CURLOPT_ERRORBUFFER, error);
-    if (code != CURLE_OK) throw std::runtime_error("Failed to set error buffer: " + std::to_string(code));
-    if (curl_easy_setopt(handle.get(), CURLOPT_URL, escaped.c_str()) != CURLE_OK)
-        throw std::runtime_error(std::string("Failed to set URL: ") + error);
-    if (curl_easy_setopt(handle.get(), CURLOPT_FOLLOWLOCATION, 1L) != CURLE_OK)
-        throw std::runtime_error(std::string("Failed to set redirect option: ") + error);
-    if (curl_easy_setopt(handle.get(), CURLOPT_WRITEFUNCTION, WriteToString) != CURLE_OK)
-        throw std::runtime_error(std::string("Failed to set writer: ") + error);
-    TextSink sink{std::string(), limits_.maxTextBytes};
-    if (curl_easy_setopt(handle.get(), CURLOPT_WRITEDATA, &sink) != CURLE_OK)
-        throw std::runtime_error(std::string("Failed to set write data: ") + error);
-    // No kept connection: a reply is read only from a connection that carried nothing before it.
-    SetCommonOptions(handle.get(), limits_);
-    curl_easy_setopt(handle.get(), CURLOPT_TIMEOUT, limits_.textDeadlineSeconds);
-
-    code = curl_easy_perform(handle.get());
-    if (status != nullptr) {
-        *status = 0;
-        curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, status);
-    }
-    handle.reset();
-    if (sink.outOfMemory) throw std::bad_alloc();
-    if (sink.overflowed)
-        throw UserFailure("Failed to get " + escaped + ", the reply was larger than " +
-                              HumanBytes(static_cast<double>(limits_.maxTextBytes)) +
-                              ", so I stopped reading it.",
-                          NextStep::ServerFault);
-    if (code != CURLE_OK) {
-        // The buffer may be empty for some failures; the code's own text is better than nothing.
-        const std::string reason = error[0] != '\0' ? std::string(error) : curl_easy_strerror(code);
-        throw UserFailure("Failed to get " + escaped + ", " + reason, NextStep::CheckConnection);
-    }
-    return std::move(sink.text);
 }
 
 bool Downloader::DownloadFile(const std::string& url, const std::string& path) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "log/held_lines.h"
 
@@ -31,16 +32,20 @@ struct TransferLimits {
     // over HTTP/2 (and libcurl keeps within the streams the server allows); only when filesInFlight is
     // above 1. A stream costs the server far less than a connection, and a round trip each no longer
     // limits many small files.
-    std::size_t streamsInFlight = 48;
+    std::size_t streamsInFlight = 64;
     // The certificate authorities to trust, in PEM, instead of the library's own store; empty keeps the
     // library's.
     std::string caBundlePem;
 };
 
 // Sets what every transfer shares beyond its own options: the limits above, the trusted authorities
-// and only the protocols the updater speaks. Results are not examined: a refused option leaves
-// libcurl's own default.
+// and only the protocols the updater speaks. limits must outlive the handle, which reads its
+// authorities in place. Results are not examined: a refused option leaves libcurl's own default.
 void SetCommonOptions(CURL* handle, const TransferLimits& limits);
+
+// Over HTTPS, makes a transfer wait for a connection being opened to the same server, which may carry
+// it as one more HTTP/2 stream, rather than open one more. Never fails.
+void WaitForSharedConnection(CURL* handle, const std::string& url);
 
 // Every space of url replaced by "%20"; nothing else changes.
 std::string EscapeSpaces(const std::string& url);
@@ -53,12 +58,17 @@ class Downloader {
     Downloader(Downloader&&) noexcept;
     Downloader& operator=(Downloader&&) noexcept;
 
-    // The reply body, byte for byte, whatever the response code, over a connection of its own (never one
-    // that an earlier transfer used, whose stray bytes could pass for this reply). Throws
+    // The reply body, byte for byte, whatever the response code, over the kept connections (libcurl
+    // reads a reply only from a connection whose earlier reply ended cleanly, and drops one with stray
+    // bytes). A query that Prefetch started for the same url is taken instead of asking again. Throws
     // std::runtime_error: "Failed to create CURL connection", "Failed to set ...: ..." when an option is
     // refused, and "Failed to get <escaped url>, <reason>" when the transfer fails, takes longer than the
     // deadline or exceeds the size limit. status, when given, receives the final response code.
     std::string FetchText(const std::string& url, long* status = nullptr) const;
+    // Starts the text queries for urls at once, for FetchText to take later, so that their round trips
+    // overlap. Never throws: a query that cannot start is left for FetchText to ask and report. Queries
+    // not taken before the next file download starts are dropped.
+    void Prefetch(const std::vector<std::string>& urls) const;
 
     // Fetches url into the file at path, through its partial file (see server/file_transfer.h), which
     // is continued where an earlier transfer left it if the server allows. True only when the transfer

@@ -1,12 +1,34 @@
-// The downloader's kept connections, for the files it fetches: a libcurl multi handle, whose
-// connection cache outlives each transfer, and whether the server multiplexes streams on them.
+// The downloader's kept connections, for the texts and files it fetches: a libcurl multi handle, whose
+// connection cache outlives each transfer, whether the server multiplexes streams on them, and the text
+// queries that were started ahead of need. Texts and files never share the multi handle at one time: a
+// file batch drops the texts still there (DropTexts), and ends its own transfers before it goes.
 #pragma once
 
 #include <curl/curl.h>
 
 #include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "server/text_sink.h"
 
 namespace zavr {
+
+struct CurlEasyCleanup {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+using CurlEasy = std::unique_ptr<CURL, CurlEasyCleanup>;
+
+// One text query on its way: its reply collects in sink; done once libcurl has ended it with result.
+struct TextTransfer {
+    std::string url;  // as asked, before its spaces were escaped
+    CurlEasy handle;
+    char error[CURL_ERROR_SIZE] = {};
+    TextSink sink;
+    bool done = false;
+    CURLcode result = CURLE_OK;
+};
 
 struct KeptConnections {
     KeptConnections(std::size_t perHost, std::size_t streams)
@@ -16,13 +38,20 @@ struct KeptConnections {
     ~KeptConnections() { Close(); }
     KeptConnections(const KeptConnections&) = delete;
     KeptConnections& operator=(const KeptConnections&) = delete;
-    // Drops every kept connection. Only while no transfer is added.
+    // Drops every kept connection. Only while no file transfer is added.
     void Reset() {
         Close();
         Open();
     }
+    // Ends every text query still in flight or not yet taken; their replies are lost.
+    void DropTexts() {
+        for (const auto& text : texts)
+            if (multi != nullptr) curl_multi_remove_handle(multi, text->handle.get());
+        texts.clear();
+    }
     CURLM* multi = nullptr;
-    bool multiplexed = false;  // a transfer has come back over HTTP/2
+    bool multiplexed = false;                          // a transfer has come back over HTTP/2
+    std::vector<std::unique_ptr<TextTransfer>> texts;  // in flight on multi, or done and not yet taken
 
   private:
     void Open() {
@@ -33,6 +62,7 @@ struct KeptConnections {
         curl_multi_setopt(multi, CURLMOPT_MAX_CONCURRENT_STREAMS, streams_);
     }
     void Close() {
+        DropTexts();
         if (multi != nullptr) curl_multi_cleanup(multi);
         multi = nullptr;
         multiplexed = false;

@@ -87,8 +87,7 @@ FileTransfer::FileTransfer(std::string url, std::string path, bool resume, const
     curl_easy_setopt(handle, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(handle, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_NONE));
-    // Wait for a connection that can carry several transfers rather than open one more.
-    curl_easy_setopt(handle, CURLOPT_PIPEWAIT, 1L);
+    WaitForSharedConnection(handle, escaped);
     curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, TransferProgress::Callback);
     curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &progress_);
     curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);

@@ -29,6 +29,8 @@ void FetchProductInfo(const Downloader& downloader, const std::vector<CatalogueR
         const UnscrambledText files(row.filesUrl);
         const std::string infoUrl = info.Copy();
         WriteLog(0, infoUrl);
+        // The document and its signature are asked for together: one round trip for both.
+        if (releaseKey) downloader.Prefetch({infoUrl, SignatureUrl(infoUrl)});
         long status = 0;
         const std::string reply = downloader.FetchText(infoUrl, &status);
         // A missing document is a server's fault to name as such, not as a missing signature.

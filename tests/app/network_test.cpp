@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "app/run.h"
+#include "catalogue/build_settings.h"
 #include "export.h"
 #include "files/download_phase.h"
 #include "server/release_signature.h"
@@ -107,18 +108,28 @@ TEST_F(NetworkTest, AnExportedReleaseUpdatesOverHttpsWithHttp2OnOneConnection) {
     for (int i = 1; i <= kFiles; ++i)
         EXPECT_EQ(test::ReadFile(sandbox.simFolder + Name(i)), contents[i - 1]) << Name(i);
     EXPECT_EQ(sandbox.RegistryValue("HKEY_LOCAL_MACHINE", test::kUninstallKey, "DisplayVersion"), "1.2.3");
-    std::set<std::string> fileConnections;
+    std::set<std::string> connections;
     int files = 0;
     for (const std::string& line : test::Lines(nginx.AccessLog())) {
         EXPECT_NE(line.find(" HTTP/2.0"), std::string::npos) << line;
-        if (line.rfind("GET /files/", 0) != 0) continue;
-        ++files;
+        if (line.rfind("GET /files/", 0) == 0) ++files;
         std::istringstream fields(line);
         std::vector<std::string> words{std::istream_iterator<std::string>(fields), {}};
-        fileConnections.insert(words[words.size() - 2]);
+        connections.insert(words[words.size() - 2]);
     }
     EXPECT_EQ(files, kFiles);
-    EXPECT_EQ(fileConnections.size(), 1u) << "the files share one HTTP/2 connection\n" << nginx.AccessLog();
+    EXPECT_EQ(connections.size(), 1u) << "queries and files share one HTTP/2 connection\n"
+                                      << nginx.AccessLog();
+    EXPECT_EQ(network.Connections(), 1);
+}
+
+TEST_F(NetworkTest, QueriesOverHttp11RideOnTheConnectionsThatTheFilesUse) {
+    test::Nginx nginx(exported);
+    test::Relay network(nginx.Port());
+    const test::ProcessResult result = sandbox.Run({{"http_proxy", network.ProxyAddress()}});
+    ASSERT_EQ(result.exitCode, kExitComplete) << result.out;
+    EXPECT_EQ(test::ReadFile(sandbox.simFolder + Name(kFiles)), contents.back());
+    EXPECT_LE(network.Connections(), static_cast<int>(kBuildSettings.filesInFlight));
 }
 
 TEST_F(NetworkTest, WhatTheMakerDidNotSignIsRefusedBeforeAnythingIsFetched) {

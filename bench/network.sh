@@ -6,7 +6,11 @@
 #      after another and against curl --parallel --parallel-max N (N the build's ZAVR_PARALLEL_TRANSFERS),
 #      all through the same relay. Rounds are interleaved; medians and ratios are printed.
 #      The same files over HTTPS, where nginx speaks HTTP/2: the updater's whole update against
-#      curl --parallel (its default of 50 at once) over HTTP/2.
+#      curl --parallel (its default of 50 at once) over HTTP/2. Beside each whole update, its download
+#      phase alone: from its start until its last file was fetched and verified.
+#      Trees of earlier rounds are moved aside, not deleted, until the end: the file system slows down
+#      the creation of files for some seconds after thousands were deleted, which would weigh on
+#      whichever run came next.
 #   2. One file of 1 GiB over HTTPS with HTTP/2: the updater until the file is fetched and verified,
 #      and its whole update (which then copies the file into place and checks the copy), against curl
 #      fetching it plus md5sum.
@@ -48,30 +52,39 @@ serve() {
   pids+=("$relay_pid")
 }
 
+# set_aside PATH...: moves what is there into the trash, emptied only at the end; with set_aside_off,
+# for the few large files, removes it at once.
+set_aside_off=""
+set_aside() {
+  local path
+  mkdir -p "$work/trash"
+  for path in "$@"; do
+    [ -e "$path" ] || continue
+    if [ -n "$set_aside_off" ]; then rm -rf "$path"; else mv "$path" "$(mktemp -d "$work/trash/XXXXXX")/"; fi
+  done
+  return 0
+}
+
 # The installed state before an update: version 1.0.0 recorded, a fresh data folder.
 reset_installed() {
   local dir=$work/$1
-  rm -rf "$dir/appdata" "$dir/dl" "$dir/sim/ZAVR KA2"
+  set_aside "$dir/appdata" "$dir/dl" "$dir/sim"
   mkdir -p "$dir/sim/ZAVR KA2"
   installed_registry "$1" "$dir/registry.json" "$dir/sim"
   sync
 }
 
-# run_updater NAME PROGRAM PROXY-VARIABLE [watch]: seconds of one whole update; with watch also the
-# seconds until its last file was downloaded and verified (the console's lines are flushed as they are
-# logged; reading them costs too much to watch a run of many files).
+# run_updater NAME PROGRAM PROXY-VARIABLE FILES: seconds of one whole update, and seconds until the
+# last of its FILES files was downloaded and verified. The console's lines are flushed as they are
+# logged; grep finds that one among them without slowing the run.
 run_updater() {
-  local dir=$work/$1 start line fetched
-  local run=(env APPDATA="$dir/appdata" ZAVR_REGISTRY="$dir/registry.json" "$3=$relay" "$2")
+  local dir=$work/$1 start fetched
+  local marker="File $4 of $4 downloaded, passed integrity check."
   start=$(now)
-  if [ "${4:-}" = watch ]; then
-    while IFS= read -r line; do
-      [[ $line == *"downloaded, passed integrity check."* ]] && fetched=$(now)
-    done < <("${run[@]}" 2>/dev/null || true)
-  else
-    "${run[@]}" >/dev/null 2>&1 || true
-    fetched=$(now)
-  fi
+  env APPDATA="$dir/appdata" ZAVR_REGISTRY="$dir/registry.json" "$3=$relay" "$2" 2>/dev/null |
+    { grep -m 1 -q -F "$marker" && now >"$dir/fetched"; cat >/dev/null; } || true
+  fetched=$(cat "$dir/fetched" 2>/dev/null || now)
+  rm -f "$dir/fetched"
   echo "$(echo "$(now) - $start" | bc -l) $(echo "$fetched - $start" | bc -l)"
   grep -q 'successfully updated: 1' "$dir/appdata/ZAVR/ZAVR Orvane/Updater/zavr_updater_log.txt" ||
     { echo "the updater did not update the $1 case" >&2; exit 1; }
@@ -81,7 +94,7 @@ run_updater() {
 run_curl() {
   local name=$1 base=$2 dir=$work/$1 start
   shift 2
-  rm -rf "$dir/dl"
+  set_aside "$dir/dl"
   while read -r path; do
     printf 'url = "%s/files/XSE/KA2/1/%s"\noutput = "%s"\n' "$base" "${path// /%20}" "$dir/dl/$path"
   done <"$dir/paths" >"$dir/curl.cfg"
@@ -99,9 +112,10 @@ make_case resume 1 268435456
 
 # 1. Many small files at 25 ms.
 serve many plain 25
-declare -a u_many s_many p_many
+declare -a u_many f_many s_many p_many
 for ((round = 1; round <= rounds; round++)); do
-  reset_installed many; read -r t _ < <(run_updater many build/zavr-updater http_proxy); u_many+=("$t")
+  reset_installed many; read -r t f < <(run_updater many build/zavr-updater http_proxy 500)
+  u_many+=("$t"); f_many+=("$f")
   s_many+=("$(run_curl many http://127.0.0.1:18642)")
   p_many+=("$(run_curl many http://127.0.0.1:18642 --parallel --parallel-max "$parallel")")
   echo "many files: round $round of $rounds done"
@@ -109,18 +123,21 @@ done
 
 # 1b. The same over HTTPS with HTTP/2, where the files travel as streams of one connection.
 serve manytls tls 25
-declare -a u_h2 c_h2
+declare -a u_h2 f_h2 c_h2
 for ((round = 1; round <= rounds; round++)); do
-  reset_installed manytls; read -r t _ < <(run_updater manytls build/zavr-updater-tls-test https_proxy); u_h2+=("$t")
+  reset_installed manytls; read -r t f < <(run_updater manytls build/zavr-updater-tls-test https_proxy 500)
+  u_h2+=("$t"); f_h2+=("$f")
   c_h2+=("$(run_curl manytls https://127.0.0.1:18643 --cacert build/test-ca/ca.pem --http2 --parallel)")
   echo "many files over HTTP/2: round $round of $rounds done"
 done
 
 # 2. One large file over HTTPS.
+rm -rf "$work/trash"
+set_aside_off=1
 serve big tls 0
 declare -a u_big f_big c_big
 for ((round = 1; round <= rounds; round++)); do
-  reset_installed big; read -r t f < <(run_updater big build/zavr-updater-tls-test https_proxy watch)
+  reset_installed big; read -r t f < <(run_updater big build/zavr-updater-tls-test https_proxy 1)
   u_big+=("$t"); f_big+=("$f")
   start=$(now)
   run_curl big https://127.0.0.1:18643 --cacert build/test-ca/ca.pem >/dev/null
@@ -149,7 +166,7 @@ kill -9 "$victim"
 wait "$victim" 2>/dev/null || true
 kept=$(stat -c %s "$partial")
 lines_before=$(wc -l <"$work/resume/nginx/access.log")
-run_updater resume build/zavr-updater-tls-test https_proxy >/dev/null
+run_updater resume build/zavr-updater-tls-test https_proxy 1 >/dev/null
 second=$(tail -n +$((lines_before + 1)) "$work/resume/nginx/access.log" | awk '/f00000.bin/ {sum += $(NF-2)} END {print sum + 0}')
 
 echo
@@ -158,8 +175,11 @@ printf '%-46s %10s %10s %8s %8s\n' case "updater s" "curl s" ratio target
 u=$(median "${u_many[@]}") s=$(median "${s_many[@]}") p=$(median "${p_many[@]}")
 printf '%-46s %10.3f %10.3f %8.3f %8s\n' "500 x 16 KiB at 25 ms, curl one after another" "$u" "$s" "$(echo "$u / $s" | bc -l)" "-"
 printf '%-46s %10.3f %10.3f %8.3f %8s\n' "500 x 16 KiB at 25 ms, curl --parallel-max $parallel" "$u" "$p" "$(echo "$u / $p" | bc -l)" "<= 1.0"
-u=$(median "${u_h2[@]}") c=$(median "${c_h2[@]}")
+f=$(median "${f_many[@]}")
+printf '%-46s %10.3f %10.3f %8.3f %8s\n' "  its download phase alone" "$f" "$p" "$(echo "$f / $p" | bc -l)" "-"
+u=$(median "${u_h2[@]}") f=$(median "${f_h2[@]}") c=$(median "${c_h2[@]}")
 printf '%-46s %10.3f %10.3f %8.3f %8s\n' "  the same over HTTP/2, curl --parallel" "$u" "$c" "$(echo "$u / $c" | bc -l)" "<= 1.0"
+printf '%-46s %10.3f %10.3f %8.3f %8s\n' "  its download phase alone" "$f" "$c" "$(echo "$f / $c" | bc -l)" "-"
 u=$(median "${u_big[@]}") f=$(median "${f_big[@]}") c=$(median "${c_big[@]}")
 printf '%-46s %10.3f %10.3f %8.3f %8s\n' "1 GiB over HTTPS, fetched and verified" "$f" "$c" "$(echo "$f / $c" | bc -l)" "<= 1.10"
 printf '%-46s %10.3f %10.3f %8.3f %8s\n' "  the same, with the install (copy, check)" "$u" "$c" "$(echo "$u / $c" | bc -l)" "-"

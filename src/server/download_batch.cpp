@@ -136,10 +136,7 @@ std::vector<DownloadBatch::Done> DownloadBatch::Collect() {
                                         [&](const std::unique_ptr<Slot>& slot) { return slot.get() == job; });
         if (found == slots_.end()) continue;
         const CURLcode result = message->data.result;  // message is invalid once the handle is removed
-        long version = 0;
-        if (curl_easy_getinfo(message->easy_handle, CURLINFO_HTTP_VERSION, &version) == CURLE_OK &&
-            version == CURL_HTTP_VERSION_2_0)
-            connections_.multiplexed = true;
+        NoteHttpVersion(connections_, message->easy_handle);
         std::unique_ptr<Slot> slot = std::move(*found);
         slots_.erase(found);
         Remove(*slot);

@@ -71,4 +71,12 @@ struct KeptConnections {
     long streams_;
 };
 
+// Marks connections as multiplexed once an ended transfer came back over HTTP/2.
+inline void NoteHttpVersion(KeptConnections& connections, CURL* ended) {
+    long version = 0;
+    if (curl_easy_getinfo(ended, CURLINFO_HTTP_VERSION, &version) == CURLE_OK &&
+        version == CURL_HTTP_VERSION_2_0)
+        connections.multiplexed = true;
+}
+
 }  // namespace zavr

@@ -60,6 +60,7 @@ bool RunUntilDone(KeptConnections& connections, const TextTransfer& transfer) {
                 curl_multi_remove_handle(connections.multi, text->handle.get());
                 text->done = true;
                 text->result = result;
+                NoteHttpVersion(connections, text->handle.get());
             }
         }
         if (!transfer.done) curl_multi_poll(connections.multi, nullptr, 0, 1000, nullptr);

@@ -98,6 +98,27 @@ TEST(FetchTextTest, ReturnsTheBodyWhateverTheStatus) {
     EXPECT_EQ(server.Requests().back(), "/a%20b");
 }
 
+TEST(FetchTextTest, PrefetchedRepliesAreTakenOnceAndDroppedByADownload) {
+    TestServer server;
+    Answer(server, "/a", 200, "first");
+    Answer(server, "/b", 404, "second");
+    Answer(server, "/file", 200, "content");
+    server.Start();
+    TempDir dir;
+    Downloader downloader(Short());
+    downloader.Prefetch({server.Url("/a"), server.Url("/b")});
+    long status = 0;
+    EXPECT_EQ(downloader.FetchText(server.Url("/b"), &status), "second");
+    EXPECT_EQ(status, 404);
+    EXPECT_EQ(downloader.FetchText(server.Url("/a")), "first");
+    EXPECT_EQ(server.Requests(), (std::vector<std::string>{"/a", "/b"})) << "each asked once, at once";
+    // A query still waiting when files are fetched is dropped, and asked for again when needed.
+    downloader.Prefetch({server.Url("/a")});
+    EXPECT_TRUE(downloader.DownloadFile(server.Url("/file"), dir / "file"));
+    EXPECT_EQ(ReadFile(dir / "file"), "content");
+    EXPECT_EQ(downloader.FetchText(server.Url("/a")), "first");
+}
+
 TEST(FetchTextTest, FailuresRaiseFailedToGet) {
     const int port = test::ClosedPort();
     const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/x y";

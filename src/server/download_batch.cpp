@@ -93,9 +93,11 @@ std::vector<DownloadBatch::Done> DownloadBatch::Wait(DownloadProgress& progress,
     CURLM* multi = connections_.multi;
     StartQueued();  // room grows once the server turns out to speak HTTP/2
     while (!slots_.empty() || !failedToStart_.empty()) {
-        int running = 0;
-        const CURLMcode code = curl_multi_perform(multi, &running);
+        // Ends that the last round of the network already brought come first, without another round.
         std::vector<Done> done = Collect();
+        int running = 0;
+        const CURLMcode code = done.empty() ? curl_multi_perform(multi, &running) : CURLM_OK;
+        if (done.empty()) done = Collect();
         if (code != CURLM_OK) {
             // The multi handle itself failed (out of memory): every transfer in flight ends with it.
             for (const auto& slot : slots_) {

@@ -76,6 +76,9 @@ bool DownloadBatch::Start(std::size_t id, const std::string& url, const std::str
     // The slot rides on its handle, so that an ended transfer leads straight to its job.
     const bool ready = handle != nullptr && curl_easy_setopt(handle, CURLOPT_PRIVATE, slot.get()) == CURLE_OK;
     if (ready && slots_.size() >= Limit()) {
+        // The requests of those in flight go out before time is spent readying more.
+        int running = 0;
+        if (queued_.empty()) curl_multi_perform(connections_.multi, &running);
         queued_.push_back(std::move(slot));
         return true;
     }

@@ -60,7 +60,7 @@ class DownloadBatch {
     struct Slot;
     std::size_t Limit() const;
     bool Add(Slot& slot);
-    void StartQueued();
+    void StartQueued(bool sendNow);
     std::vector<Done> Collect();
     void Remove(Slot& slot);
 

@@ -13,6 +13,7 @@
 #include "log/log.h"
 #include "platform/paths.h"
 #include "release.h"
+#include "server/block_map.h"
 
 namespace fs = boost::filesystem;
 using nlohmann::json;
@@ -212,7 +213,16 @@ class Doctor {
                     Problem(path.string() + ": the updater refuses this name: " + *reason + ". Rename it.");
                     return;
                 }
-                const auto [first, added] = spellings.emplace(AsciiLowerCase(relative), relative);
+                const std::string suffix = kBlockMapSuffix;
+                const std::string lower = AsciiLowerCase(relative);
+                if (lower.size() >= suffix.size() &&
+                    lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0) {
+                    Problem(path.string() + " ends in " + suffix +
+                            ", the ending of the block maps that an export writes beside large files. "
+                            "Rename it.");
+                    return;
+                }
+                const auto [first, added] = spellings.emplace(lower, relative);
                 if (!added && first->second != relative)
                     Problem(path.string() + " and " + first->second +
                             " are one file on Windows, which does not tell letter cases apart. Rename one.");

@@ -2,10 +2,12 @@
 
 #include <boost/filesystem.hpp>
 #include <fstream>
+#include <map>
 #include <set>
 #include <stdexcept>
 
 #include "doctor.h"
+#include "server/block_map.h"
 #include "server/release_signature.h"
 
 namespace fs = boost::filesystem;
@@ -82,6 +84,7 @@ std::size_t ExportRelease(Release& release, const std::string& out, const Signin
     std::size_t written = 0;
     std::set<std::string> rowsDone;
     std::set<std::pair<std::string, std::string>> filesDone;  // (row, path): the row's first product wins
+    std::map<std::string, std::map<std::string, std::string>> rowMaps;  // row -> path -> map's SHA-256
     for (const PublishedProduct& product : release.Products()) {
         if (rowsDone.insert(product.row).second) {
             const fs::path document = root / "products" / (product.row + ".json");
@@ -95,12 +98,20 @@ std::size_t ExportRelease(Release& release, const std::string& out, const Signin
             }
         }
         const auto current = release.FilesFor(product.id, std::numeric_limits<std::int32_t>::min());
+        std::map<std::string, std::string>& maps = rowMaps[product.row];
         for (const ReleaseFile& file : current.value_or(std::vector<ReleaseFile>())) {
             if (!filesDone.insert({product.row, file.path}).second) continue;
             std::string relative = file.path;
             for (char& c : relative)
                 if (c == '\\') c = '/';
-            CopyReplacing(file.diskPath, root / "files" / product.row / relative);
+            const fs::path copy = root / "files" / product.row / relative;
+            CopyReplacing(file.diskPath, copy);
+            ++written;
+            // A large file gets its block map beside it, named in the lists by its digest.
+            if (file.bytes < kMappedFileMinBytes) continue;
+            const std::string map = MakeBlockMap(copy.string());
+            WriteText(copy.string() + kBlockMapSuffix, map);
+            maps[file.path] = Sha256Text(map);
             ++written;
         }
         const std::int64_t versions = std::int64_t{product.version} - product.minVersion;
@@ -116,7 +127,7 @@ std::size_t ExportRelease(Release& release, const std::string& out, const Signin
             const std::string name = std::to_string(version) + ".json";
             WriteText(root / "totals" / std::to_string(product.id) / name, Release::TotalsReply(files));
             const fs::path list = root / "filelist" / std::to_string(product.id) / name;
-            const std::string reply = release.FileListReply(files);
+            const std::string reply = release.FileListReply(files, maps);
             WriteText(list, reply);
             written += 2;
             if (key != nullptr) {

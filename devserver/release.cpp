@@ -126,7 +126,8 @@ std::string Release::TotalsReply(const std::vector<ReleaseFile>& files) {
     return json::array({{{"TotalFiles", files.size()}, {"TotalFileSize", kilobytes}}}).dump();
 }
 
-std::string Release::FileListReply(const std::vector<ReleaseFile>& files) {
+std::string Release::FileListReply(const std::vector<ReleaseFile>& files,
+                                   const std::map<std::string, std::string>& maps) {
     json list = json::array();
     for (const ReleaseFile& file : files) {
         const std::size_t slash = file.path.rfind('\\');
@@ -136,6 +137,7 @@ std::string Release::FileListReply(const std::vector<ReleaseFile>& files) {
                         {"FilePath", file.path},
                         {"FileSize", Kilobytes(file.bytes)},
                         {"MD5Hash", digest}});
+        if (const auto map = maps.find(file.path); map != maps.end()) list.back()["MapSHA256"] = map->second;
     }
     return list.dump();
 }

@@ -59,7 +59,10 @@ class Release {
     // The replies to "totals" and "filelist" for an update of these files. FileListReply throws
     // std::runtime_error when a file cannot be read.
     static std::string TotalsReply(const std::vector<ReleaseFile>& files);
-    std::string FileListReply(const std::vector<ReleaseFile>& files);
+    // An entry whose path is in maps carries "MapSHA256", the SHA-256 text of the block map written
+    // beside its file (server/block_map.h); updaters that know no maps ignore it.
+    std::string FileListReply(const std::vector<ReleaseFile>& files,
+                              const std::map<std::string, std::string>& maps = {});
 
   private:
     struct Product {

@@ -75,6 +75,11 @@ TEST(DoctorTest, NamesEachProblemOnceAndPassesAGoodTree) {
         {"two spellings of one file",
          [](const std::string& r, json&) { WriteFile(r + "/releases/1001/110/ZAVR KA2/README.txt", "x"); },
          "README.txt"},
+        {"a file named like a block map",
+         [](const std::string& r, json&) {
+             WriteFile(r + "/releases/1001/124/ZAVR KA2/sound.bnk.ZAVR-MAP", "x");
+         },
+         "sound.bnk.ZAVR-MAP"},
         {"a link to a private file",
          [](const std::string& r, json&) {
              WriteFile(r + "/../secret", "private");

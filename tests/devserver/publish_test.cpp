@@ -2,11 +2,14 @@
 #include "publish.h"
 
 #include <gtest/gtest.h>
+#include <sodium.h>
 
 #include <boost/filesystem.hpp>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "export.h"
+#include "server/block_map.h"
 #include "support/sandbox.h"
 
 namespace zavr::devserver {
@@ -59,6 +62,49 @@ TEST(PublishTest, ANewReleaseGoesLiveInOneStepAndTheOldOneStaysForASwitchBack) {
     EXPECT_THROW(PublishRelease(release, out), std::runtime_error);
     EXPECT_EQ(test::ReadFile(out + "/live/files/XSE/KA2/1/ZAVR KA2/aircraft.cfg"), "of 1.2.3");
     EXPECT_EQ(std::distance(fs::directory_iterator(out + "/trees"), fs::directory_iterator()), 2);
+}
+
+TEST(PublishTest, ALargeFileGetsItsBlockMapNamedInTheList) {
+    test::TempDir dir;
+    const std::string root = dir / "release";
+    std::string big(kMappedFileMinBytes + 1000, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7919 >> 5);
+    test::WriteFile(root + "/releases/1001/124/ZAVR KA2/sound.bnk", big);
+    test::WriteFile(root + "/releases/1001/124/ZAVR KA2/aircraft.cfg", "small");
+    Document(root, 110, 124, "1.2.4");
+    Release release(root);
+    ExportRelease(release, dir / "out");
+
+    const std::string files = dir / "out/files/XSE/KA2/1/ZAVR KA2/";
+    const std::string map = test::ReadFile(files + "sound.bnk" + kBlockMapSuffix);
+    const std::size_t blocks = big.size() / kMinBlockBytes + 1;
+    ASSERT_EQ(map.size(), kBlockMapHeaderBytes + blocks * kBlockMapEntryBytes);
+    const auto number = [&](std::size_t at, int bytes) {
+        std::uint64_t value = 0;
+        for (int i = bytes - 1; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(map[at + i]);
+        return value;
+    };
+    EXPECT_EQ(map.substr(0, 8), "ZAVRMAP1");
+    EXPECT_EQ(number(8, 4), kMinBlockBytes);
+    EXPECT_EQ(number(12, 8), big.size());
+    unsigned char whole[crypto_hash_sha256_BYTES];
+    crypto_hash_sha256(whole, reinterpret_cast<const unsigned char*>(big.data()), big.size());
+    EXPECT_EQ(map.substr(20, 32), std::string(reinterpret_cast<const char*>(whole), sizeof whole));
+    const std::string tail = big.substr((blocks - 1) * kMinBlockBytes);
+    EXPECT_EQ(number(map.size() - kBlockMapEntryBytes, 4),
+              WeakSum(reinterpret_cast<const unsigned char*>(tail.data()), tail.size()))
+        << "the short last block is summed over its own bytes";
+
+    const json list = json::parse(test::ReadFile(dir / "out/filelist/1001/110.json"));
+    ASSERT_EQ(list.size(), 2u);
+    for (const json& entry : list) {
+        const bool large = entry.at("FilePath").get<std::string>() == "ZAVR KA2\\sound.bnk";
+        EXPECT_EQ(entry.contains("MapSHA256"), large);
+        if (large) {
+            EXPECT_EQ(entry.at("MapSHA256").get<std::string>(), Sha256Text(map));
+        }
+    }
+    EXPECT_FALSE(fs::exists(files + "aircraft.cfg" + kBlockMapSuffix)) << "a small file travels whole";
 }
 
 }  // namespace

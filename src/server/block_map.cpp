@@ -1,0 +1,76 @@
+#include "server/block_map.h"
+
+#include <sodium.h>
+
+#include <cstdio>
+#include <stdexcept>
+#include <vector>
+
+#include "platform/own_file.h"
+
+namespace zavr {
+namespace {
+
+void AppendLittleEndian(std::string& out, std::uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xff);
+}
+
+}  // namespace
+
+std::uint32_t BlockSizeFor(std::uint64_t size) {
+    std::uint32_t block = kMinBlockBytes;
+    while ((size + block - 1) / block > kMaxMapBlocks && block < (std::uint32_t{1} << 31)) block *= 2;
+    return block;
+}
+
+std::uint32_t WeakSum(const unsigned char* data, std::size_t n) {
+    std::uint32_t a = 0, b = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        a += data[i];
+        b += static_cast<std::uint32_t>((n - i) * data[i]);
+    }
+    return (a & 0xffff) | ((b & 0xffff) << 16);
+}
+
+std::string MakeBlockMap(const std::string& path) {
+    if (sodium_init() < 0) throw std::runtime_error("libsodium could not start.");
+    const CFile file = OpenRegularFile(path);
+    std::uint64_t size = 0;
+    if (!file || !OpenFileSize(file.get(), size)) throw std::runtime_error("I cannot read " + path + ".");
+    const std::uint32_t blockBytes = BlockSizeFor(size);
+    std::string entries;
+    entries.reserve(static_cast<std::size_t>((size + blockBytes - 1) / blockBytes) * kBlockMapEntryBytes);
+    crypto_hash_sha256_state whole;
+    crypto_hash_sha256_init(&whole);
+    std::vector<unsigned char> block(blockBytes);
+    std::uint64_t read = 0;
+    while (read < size) {
+        const std::size_t n = std::fread(block.data(), 1, block.size(), file.get());
+        if (n == 0) break;
+        read += n;
+        crypto_hash_sha256_update(&whole, block.data(), n);
+        AppendLittleEndian(entries, WeakSum(block.data(), n), 4);
+        unsigned char strong[16];
+        crypto_generichash(strong, sizeof strong, block.data(), n, nullptr, 0);
+        entries.append(reinterpret_cast<const char*>(strong), sizeof strong);
+    }
+    if (read != size || std::ferror(file.get()))
+        throw std::runtime_error("I could not read " + path + " to its end.");
+    unsigned char digest[crypto_hash_sha256_BYTES];
+    crypto_hash_sha256_final(&whole, digest);
+    std::string map(kBlockMapMagic, 8);
+    AppendLittleEndian(map, blockBytes, 4);
+    AppendLittleEndian(map, size, 8);
+    map.append(reinterpret_cast<const char*>(digest), sizeof digest);
+    return map + entries;
+}
+
+std::string Sha256Text(const std::string& bytes) {
+    unsigned char digest[crypto_hash_sha256_BYTES];
+    crypto_hash_sha256(digest, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    char text[2 * crypto_hash_sha256_BYTES + 1];
+    sodium_bin2hex(text, sizeof text, digest, sizeof digest);
+    return text;
+}
+
+}  // namespace zavr

@@ -197,7 +197,8 @@ void DownloadFiles(Downloader& downloader, const ProductInfo& product, std::int3
                    const std::optional<ReleaseKey>& releaseKey) {
     WriteLog(1, "Need to update " + std::to_string(product.TotalFiles) + " file(s).");
     WriteLog(1, "Total download size is " + std::to_string(product.TotalFileSize) + "KB.");
-    const std::string listUrl = ManifestQueryUrl(StoredFileListBase(), product.ProductID, version);
+    // The same address as the prefetch asked for, so that its reply is the one taken here.
+    const std::string listUrl = FileListUrls(product, version, false).front();
     WriteLog(0, listUrl);
     const std::string list = downloader.FetchText(listUrl);
     if (releaseKey)

@@ -14,6 +14,10 @@
 
 namespace zavr {
 
+// The queries DownloadFiles makes before it fetches any file: the file list, and its signature when
+// withSignature. For Downloader::Prefetch. Never fails.
+std::vector<std::string> FileListUrls(const ProductInfo& product, std::int32_t version, bool withSignature);
+
 // Fetches the product's file list for the installed version and stores it in manifest, then brings
 // every listed file, verified, into tempFolder; intact files already there are kept. Throws
 // std::runtime_error: the transfer's errors, "Aborting file download; see error above.", "Aborting
@@ -22,10 +26,6 @@ namespace zavr {
 // manifest keeps the list whatever happens after it was read. With a release key, a list whose
 // signature does not hold (see server/release_signature.h) throws std::runtime_error "The server's file
 // list for <product> was not signed by the maker: <why>. ..." before it is read or anything is fetched.
-// The queries DownloadFiles makes before it fetches any file: the file list, and its signature when
-// withSignature. For Downloader::Prefetch. Never fails.
-std::vector<std::string> FileListUrls(const ProductInfo& product, std::int32_t version, bool withSignature);
-
 void DownloadFiles(Downloader& downloader, const ProductInfo& product, std::int32_t version,
                    const std::string& tempFolder, nlohmann::json& manifest,
                    const std::optional<ReleaseKey>& releaseKey = std::nullopt);

@@ -43,6 +43,16 @@ std::unique_ptr<TextTransfer> NewTextTransfer(const std::string& url, const Tran
     return transfer;
 }
 
+// Adds a query for url to the kept connections. Throws what NewTextTransfer throws, and
+// std::runtime_error "Failed to create CURL connection" when the multi handle refuses it.
+void AddTextTransfer(KeptConnections& connections, const std::string& url, const TransferLimits& limits) {
+    std::unique_ptr<TextTransfer> transfer = NewTextTransfer(url, limits);
+    if (connections.multi == nullptr ||
+        curl_multi_add_handle(connections.multi, transfer->handle.get()) != CURLM_OK)
+        throw std::runtime_error("Failed to create CURL connection");
+    connections.texts.push_back(std::move(transfer));
+}
+
 // Runs the multi handle until transfer has ended; every other text query in flight moves on meanwhile.
 // False when the multi handle itself failed.
 bool RunUntilDone(KeptConnections& connections, const TextTransfer& transfer) {
@@ -71,17 +81,12 @@ bool RunUntilDone(KeptConnections& connections, const TextTransfer& transfer) {
 }  // namespace
 
 void Downloader::Prefetch(const std::vector<std::string>& urls) const {
-    KeptConnections& connections = *connections_;
-    if (connections.multi == nullptr) return;
     for (const std::string& url : urls) {
-        std::unique_ptr<TextTransfer> transfer;
         try {
-            transfer = NewTextTransfer(url, limits_);
+            AddTextTransfer(*connections_, url, limits_);
         } catch (const std::runtime_error&) {
-            continue;  // FetchText meets the same refusal and reports it
+            // FetchText meets the same refusal and reports it
         }
-        if (curl_multi_add_handle(connections.multi, transfer->handle.get()) == CURLM_OK)
-            connections.texts.push_back(std::move(transfer));
     }
 }
 
@@ -91,11 +96,7 @@ std::string Downloader::FetchText(const std::string& url, long* status) const {
     auto found = std::find_if(connections.texts.begin(), connections.texts.end(),
                               [&](const std::unique_ptr<TextTransfer>& text) { return text->url == url; });
     if (found == connections.texts.end()) {
-        std::unique_ptr<TextTransfer> transfer = NewTextTransfer(url, limits_);
-        if (connections.multi == nullptr ||
-            curl_multi_add_handle(connections.multi, transfer->handle.get()) != CURLM_OK)
-            throw std::runtime_error("Failed to create CURL connection");
-        connections.texts.push_back(std::move(transfer));
+        AddTextTransfer(connections, url, limits_);
         found = connections.texts.end() - 1;
     }
     const bool ran = RunUntilDone(connections, **found);

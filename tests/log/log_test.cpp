@@ -5,6 +5,7 @@
 #include <boost/filesystem.hpp>
 #include <regex>
 
+#include "log/held_lines.h"
 #include "support/sandbox.h"
 
 namespace zavr {
@@ -46,6 +47,31 @@ TEST_F(LogTest, LinesCarryTimeLevelAndTextOnFileAndConsole) {
                                         "[ZAVR 1] two\\x0alines\\x1b[31m"}))
         << "a text never begins a line of its own, nor steers the console";
     EXPECT_EQ(text.find("detail"), std::string::npos);
+}
+
+TEST_F(LogTest, HeldLinesReadAsLiveOnesAroundTheirConsoleLine) {
+    OpenIn(dir.Path());
+    const auto write = [](HeldLines& lines) {
+        lines.Log(1, "*** Downloading file 1 of 2 ***");
+        lines.Log(0, "detail");
+        lines.Log(2, "bad\nname");
+        lines.Console("f1.bin 100%");
+        lines.Log(1, "File 1 of 2 downloaded, passed integrity check.");
+    };
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    HeldLines live(true);
+    write(live);
+    HeldLines held;
+    write(held);
+    const std::string console = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "f1.bin 100%\n");
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    held.Release();
+    EXPECT_EQ(LogEntries(::testing::internal::GetCapturedStdout()), LogEntries(console));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "f1.bin 100%\n");
+    EXPECT_EQ(LogEntries(LogText()).size(), 6u) << "each line once in the file";
 }
 
 TEST_F(LogTest, EachOpenAppendsAfterWhatIsThere) {

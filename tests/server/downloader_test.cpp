@@ -122,13 +122,18 @@ TEST(FetchTextTest, PrefetchedRepliesAreTakenOnceAndDroppedByADownload) {
 TEST(FetchTextTest, FailuresRaiseFailedToGet) {
     const int port = test::ClosedPort();
     const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/x y";
-    try {
-        Downloader().FetchText(url);
-        FAIL() << "no error";
-    } catch (const std::runtime_error& error) {
-        const std::string prefix = "Failed to get http://127.0.0.1:" + std::to_string(port) + "/x%20y, ";
-        EXPECT_EQ(std::string(error.what()).rfind(prefix, 0), 0u) << error.what();
-        EXPECT_GT(std::string(error.what()).size(), prefix.size()) << "the library's reason follows";
+    for (const bool prefetched : {false, true}) {
+        SCOPED_TRACE(prefetched ? "asked ahead" : "asked when needed");
+        const Downloader downloader;
+        if (prefetched) downloader.Prefetch({url});  // a failure there waits until the reply is taken
+        try {
+            downloader.FetchText(url);
+            FAIL() << "no error";
+        } catch (const std::runtime_error& error) {
+            const std::string prefix = "Failed to get http://127.0.0.1:" + std::to_string(port) + "/x%20y, ";
+            EXPECT_EQ(std::string(error.what()).rfind(prefix, 0), 0u) << error.what();
+            EXPECT_GT(std::string(error.what()).size(), prefix.size()) << "the library's reason follows";
+        }
     }
 }
 

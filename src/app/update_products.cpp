@@ -133,7 +133,7 @@ UpdateCounts Updater::UpdateProducts() {
         WriteLog(1, "Your files are being updated. Depending on file size, this may take some time.");
         try {
             CheckVersionText(product);
-            DownloadProductFiles(product, installedVersion, folders->temp);
+            DownloadProductFiles(product, installedVersion, folders->temp, folders->sim);
             const int installed = InstallProductFiles(product, installedVersion, folders->temp, folders->sim);
             // The version is recorded only after every file is in place, checked and on the disk; the
             // update's journal then has done its work, and not before. Unrecorded, the update has not

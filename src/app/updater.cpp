@@ -48,8 +48,8 @@ void Updater::QueryManifestTotals(ProductInfo& product, std::int32_t version) {
 }
 
 void Updater::DownloadProductFiles(const ProductInfo& product, std::int32_t version,
-                                   const std::string& tempFolder) {
-    DownloadFiles(downloader, product, version, tempFolder, manifest, releaseKey);
+                                   const std::string& tempFolder, const std::string& simFolder) {
+    DownloadFiles(downloader, product, version, tempFolder, manifest, releaseKey, simFolder);
 }
 
 namespace {

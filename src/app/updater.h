@@ -60,10 +60,10 @@ struct Updater {
     // EnsureDirectory and QueryManifestTotals throw, which ends the walk.
     UpdateCounts UpdateProducts();
 
-    // The product's file list into manifest and every listed file, verified, into tempFolder
-    // (DownloadFiles).
-    void DownloadProductFiles(const ProductInfo& product, std::int32_t version,
-                              const std::string& tempFolder);
+    // The product's file list into manifest and every listed file, verified, into tempFolder; large
+    // files are built from their copies installed under simFolder where they can be (DownloadFiles).
+    void DownloadProductFiles(const ProductInfo& product, std::int32_t version, const std::string& tempFolder,
+                              const std::string& simFolder);
     // The files of manifest installed under simFolder, with backups under tempFolder's Backup tree;
     // returns the number installed (InstallFiles). FinishProductInstall ends the update once its new
     // version is recorded (FinishInstall).

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "catalogue/catalogue.h"
+#include "files/delta_build.h"
 #include "files/file_list.h"
 #include "files/file_moves.h"
 #include "log/held_lines.h"
@@ -37,6 +38,7 @@ struct Entry {
     bool done = false;
     std::exception_ptr failure;  // ends the phase when the entry's turn comes
     bool fetchedWhole = false;   // no part of it was continued from an earlier transfer
+    bool ready = false;          // announced, its folder made; what failed meanwhile is in failure
     std::string tempFile;
     std::string address;
 };
@@ -44,10 +46,12 @@ struct Entry {
 class DownloadRun {
   public:
     DownloadRun(Downloader& downloader, const ProductInfo& product, const std::string& tempFolder,
-                std::vector<FileEntry> files)
+                const std::string& simFolder, bool mapsMustBeNamed, std::vector<FileEntry> files)
         : downloader_(downloader),
           product_(product),
           tempFolder_(tempFolder),
+          simFolder_(simFolder),
+          mapsMustBeNamed_(mapsMustBeNamed),
           files_(std::move(files)),
           entries_(files_.size()),
           n_(std::to_string(files_.size())),
@@ -57,6 +61,7 @@ class DownloadRun {
     // Brings every entry in, as many at once as the downloader allows. Throws the failure of the first
     // entry, in list order, that failed; transfers of later entries still in flight are stopped.
     void Run() {
+        BuildFromCopiesAtHand();
         for (;;) {
             ReportFinishedEntries();
             if (head_ == files_.size()) break;
@@ -110,38 +115,95 @@ class DownloadRun {
         Finish(i, std::make_exception_ptr(UserFailure(message, step)));
     }
 
+    // Announces the entry and makes its folder in the temporary tree. True when an intact file already
+    // there ends it. Throws the file-system library's errors and a sentence for a link in the way.
+    bool Ready(std::size_t i) {
+        const FileEntry& file = files_[i];
+        Entry& entry = entries_[i];
+        entry.ready = true;
+        HeldLines& lines = entry.lines;
+        lines.Log(1, "*** Downloading file " + std::to_string(i + 1) + " of " + n_ + " ***");
+        const std::string relative = LocalRelativePath(file.FilePath);
+        RefuseLinks(tempFolder_, FoldersOf(relative));
+        ClearWayInOwnTree(tempFolder_, LocalRelativePath(file.Folder), relative);
+        EnsureFolder(tempFolder_ + LocalRelativePath(file.Folder), kTemporaryFolder, lines);
+
+        entry.address = FileAddress(product_.FilesUrl, file.FilePath);
+        entry.tempFile = tempFolder_ + relative;
+        if (PathExists(entry.tempFile) &&
+            downloader_.FileDigestMatches(entry.tempFile, file.MD5Hash, lines)) {
+            lines.Log(1, "Existing file integrity OK: " + file.FilePath);
+            return true;
+        }
+        lines.Log(1, file.FilePath + " downloading.");
+        lines.Log(0, "From remote: " + file.FilePath + " to " + entry.tempFile + ", size " +
+                         std::to_string(file.FileSize) + "KB");
+        lines.Log(1, "Progress:");
+        return false;
+    }
+
     // Everything up to the start of the entry's transfer; an intact file already there ends it.
     void Prepare(std::size_t i) {
         const FileEntry& file = files_[i];
         Entry& entry = entries_[i];
-        HeldLines& lines = entry.lines;
+        if (entry.done) return;  // built from a copy at hand, or found intact, before the transfers
+        if (entry.ready && entry.failure) return Finish(i, entry.failure);
         try {
-            lines.Log(1, "*** Downloading file " + std::to_string(i + 1) + " of " + n_ + " ***");
-            const std::string relative = LocalRelativePath(file.FilePath);
-            RefuseLinks(tempFolder_, FoldersOf(relative));
-            ClearWayInOwnTree(tempFolder_, LocalRelativePath(file.Folder), relative);
-            EnsureFolder(tempFolder_ + LocalRelativePath(file.Folder), kTemporaryFolder, lines);
-
-            entry.address = FileAddress(product_.FilesUrl, file.FilePath);
-            entry.tempFile = tempFolder_ + relative;
-            if (PathExists(entry.tempFile) &&
-                downloader_.FileDigestMatches(entry.tempFile, file.MD5Hash, lines)) {
-                lines.Log(1, "Existing file integrity OK: " + file.FilePath);
-                Finish(i, nullptr);
-                return;
-            }
-            lines.Log(1, file.FilePath + " downloading.");
-            lines.Log(0, "From remote: " + file.FilePath + " to " + entry.tempFile + ", size " +
-                             std::to_string(file.FileSize) + "KB");
-            lines.Log(1, "Progress:");
+            if (!entry.ready && Ready(i)) return Finish(i, nullptr);
         } catch (...) {
-            Finish(i, std::current_exception());
-            return;
+            return Finish(i, std::current_exception());
         }
-        if (batch_.Start(i, entry.address, entry.tempFile, true, lines))
+        if (batch_.Start(i, entry.address, entry.tempFile, true, entry.lines))
             fetching_.insert(SameFileKey(file.FilePath));
         else
             Fail(i, "Aborting file download; see error above.", NextStep::RunAgain);
+    }
+
+    // The copy at hand of a large file: the installed one, else a stale one in the temporary folder.
+    // Empty when there is none, or when a partial file is there to be continued instead.
+    std::string CopyAtHand(std::size_t i) const {
+        const Entry& entry = entries_[i];
+        if (PathExists(PartialPath(entry.tempFile))) return std::string();
+        std::vector<std::string> copies;
+        if (!simFolder_.empty()) copies.push_back(simFolder_ + LocalRelativePath(files_[i].FilePath));
+        copies.push_back(entry.tempFile);
+        return WorthBuildingFrom(files_[i], copies);
+    }
+
+    // Before any file transfer starts (texts and files never share the connections at one time): each
+    // large file with a copy at hand is built from what that copy holds and the blocks it lacks, its
+    // map asked for together with the others'. A file that cannot be built so is fetched whole later.
+    void BuildFromCopiesAtHand() {
+        std::vector<std::size_t> jobs;
+        std::vector<std::string> maps;
+        for (std::size_t i = 0; i < files_.size(); ++i) {
+            if (!WorthADelta(files_[i]) || (mapsMustBeNamed_ && files_[i].MapSHA256.empty())) continue;
+            try {
+                if (Ready(i)) {
+                    Finish(i, nullptr);
+                    continue;
+                }
+            } catch (...) {
+                entries_[i].failure = std::current_exception();  // reported in the entry's turn
+                continue;
+            }
+            if (CopyAtHand(i).empty()) continue;
+            jobs.push_back(i);
+            maps.push_back(BlockMapAddress(entries_[i].address));
+        }
+        if (jobs.empty()) return;
+        downloader_.Prefetch(maps);
+        for (const std::size_t i : jobs) {
+            Entry& entry = entries_[i];
+            const DeltaJob job{entry.address, CopyAtHand(i),
+                               tempFolder_,   LocalRelativePath(files_[i].FilePath),
+                               &files_[i],    mapsMustBeNamed_};
+            if (!BuildFromCopyAtHand(downloader_, job, entry.lines)) continue;
+            entry.lines.Log(
+                1, "File " + std::to_string(i + 1) + " of " + n_ + " downloaded, passed integrity check.");
+            Finish(i, nullptr);
+        }
+        downloader_.DropPrefetched();
     }
 
     // The transfer of an entry has ended: its digest decides. A file continued from an earlier
@@ -171,6 +233,8 @@ class DownloadRun {
     const Downloader& downloader_;
     const ProductInfo& product_;
     const std::string& tempFolder_;
+    const std::string& simFolder_;
+    const bool mapsMustBeNamed_;
     const std::vector<FileEntry> files_;
     std::vector<Entry> entries_;
     const std::string n_;
@@ -194,7 +258,7 @@ std::vector<std::string> FileListUrls(const ProductInfo& product, std::int32_t v
 
 void DownloadFiles(Downloader& downloader, const ProductInfo& product, std::int32_t version,
                    const std::string& tempFolder, nlohmann::json& manifest,
-                   const std::optional<ReleaseKey>& releaseKey) {
+                   const std::optional<ReleaseKey>& releaseKey, const std::string& simFolder) {
     WriteLog(1, "Need to update " + std::to_string(product.TotalFiles) + " file(s).");
     WriteLog(1, "Total download size is " + std::to_string(product.TotalFileSize) + "KB.");
     // The same address as the prefetch asked for, so that its reply is the one taken here.
@@ -215,7 +279,7 @@ void DownloadFiles(Downloader& downloader, const ProductInfo& product, std::int3
         RefuseLongPath(tempFolder + LocalRelativePath(file.Folder), true);
         RefuseLongPath(PartialPath(tempFolder + LocalRelativePath(file.FilePath)), false);
     }
-    DownloadRun(downloader, product, tempFolder, std::move(files)).Run();
+    DownloadRun(downloader, product, tempFolder, simFolder, releaseKey.has_value(), std::move(files)).Run();
 }
 
 }  // namespace zavr

@@ -26,8 +26,12 @@ std::vector<std::string> FileListUrls(const ProductInfo& product, std::int32_t v
 // manifest keeps the list whatever happens after it was read. With a release key, a list whose
 // signature does not hold (see server/release_signature.h) throws std::runtime_error "The server's file
 // list for <product> was not signed by the maker: <why>. ..." before it is read or anything is fetched.
+// A large file of which a copy is at hand, installed under simFolder (empty for none) or stale in
+// tempFolder, is built from that copy and the blocks it lacks when the server has a block map for it
+// (see files/delta_build.h); with a release key, only from a map whose digest the signed list names.
 void DownloadFiles(Downloader& downloader, const ProductInfo& product, std::int32_t version,
                    const std::string& tempFolder, nlohmann::json& manifest,
-                   const std::optional<ReleaseKey>& releaseKey = std::nullopt);
+                   const std::optional<ReleaseKey>& releaseKey = std::nullopt,
+                   const std::string& simFolder = std::string());
 
 }  // namespace zavr

@@ -82,6 +82,9 @@ FileEntry ReadFileEntry(const nlohmann::json& entry, std::size_t number) {
             throw std::runtime_error("its \"FileSize\" " + size.dump() + " is outside the 32-bit range");
         }
         file.MD5Hash = StringMember(entry, "MD5Hash");
+        // Added later, and only a hint: a list without it, or with it mistyped, still serves.
+        const auto map = entry.find("MapSHA256");
+        if (map != entry.end() && map->is_string()) file.MapSHA256 = map->get<std::string>();
     } catch (const std::runtime_error& error) {
         throw std::runtime_error(where + " cannot be used: " + error.what() + ".");
     }

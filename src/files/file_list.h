@@ -16,6 +16,7 @@ struct FileEntry {
     std::string FilePath;
     std::int32_t FileSize = 0;  // kilobytes, for show
     std::string MD5Hash;
+    std::string MapSHA256;  // of the file's block map (server/block_map.h); empty when the entry names none
 };
 
 // The document of a file-list reply, taken up to its first zero byte. Throws std::runtime_error with a

@@ -32,6 +32,10 @@ CFile OpenOwnFile(const std::string& root, const std::string& relative, OwnFileM
 // The size of an open file as the system reports it; false when it cannot tell. Never throws.
 bool OpenFileSize(std::FILE* file, std::uint64_t& size);
 
+// Moves an open file to offset from its start, beyond 2 GiB too. False when the system refuses. Never
+// throws.
+bool SeekFile(std::FILE* file, std::uint64_t offset);
+
 // Empties a file opened by OpenOwnFile and positions it at its start. False when the system refuses.
 bool EmptyOwnFile(std::FILE* file);
 

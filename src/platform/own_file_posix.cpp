@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <limits>
 
 #include "platform/own_file.h"
 #include "platform/paths.h"
@@ -94,6 +95,11 @@ bool OpenFileSize(std::FILE* file, std::uint64_t& size) {
     if (::fstat(::fileno(file), &status) != 0 || status.st_size < 0) return false;
     size = static_cast<std::uint64_t>(status.st_size);
     return true;
+}
+
+bool SeekFile(std::FILE* file, std::uint64_t offset) {
+    return offset <= static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) &&
+           ::fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
 }
 
 bool EmptyOwnFile(std::FILE* file) {

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <windows.h>
 
+#include <limits>
+
 #include "platform/own_file.h"
 
 namespace zavr {
@@ -126,6 +128,11 @@ bool OpenFileSize(std::FILE* file, std::uint64_t& size) {
     if (_fstat64(_fileno(file), &status) != 0 || status.st_size < 0) return false;
     size = static_cast<std::uint64_t>(status.st_size);
     return true;
+}
+
+bool SeekFile(std::FILE* file, std::uint64_t offset) {
+    return offset <= static_cast<std::uint64_t>(std::numeric_limits<__int64>::max()) &&
+           _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
 }
 
 bool EmptyOwnFile(std::FILE* file) {

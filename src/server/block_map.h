@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zavr {
 
@@ -25,6 +26,37 @@ constexpr std::uint64_t kMappedFileMinBytes = std::uint64_t{1} << 20;
 constexpr std::uint32_t kMinBlockBytes = std::uint32_t{64} << 10;
 // A map of any file stays near a MiB: the block size grows with the file beyond this many blocks.
 constexpr std::uint64_t kMaxMapBlocks = 65536;
+
+// The largest block an updater accepts: a whole block is held in memory several times over while the
+// older copy is searched. It still allows files of 4 TiB.
+constexpr std::uint32_t kMaxBlockBytes = std::uint32_t{64} << 20;
+constexpr std::size_t kMaxBlockMapBytes = kBlockMapHeaderBytes + kMaxMapBlocks * kBlockMapEntryBytes;
+
+// A map as the updater reads it.
+struct BlockMap {
+    struct Block {
+        std::uint32_t weak;
+        unsigned char strong[16];
+    };
+    std::uint32_t blockBytes = 0;
+    std::uint64_t fileBytes = 0;
+    unsigned char sha256[32] = {};
+    std::vector<Block> blocks;
+
+    std::uint64_t BlockStart(std::size_t i) const { return std::uint64_t{blockBytes} * i; }
+    std::uint32_t BlockLength(std::size_t i) const {
+        const std::uint64_t left = fileBytes - BlockStart(i);
+        return left < blockBytes ? static_cast<std::uint32_t>(left) : blockBytes;
+    }
+};
+
+// Reads a map fetched from the server. Throws std::runtime_error with a sentence saying why when it is
+// not one: a wrong opening, a block size that is not a power of two from kMinBlockBytes to
+// kMaxBlockBytes, more than kMaxMapBlocks blocks, or a length other than its blocks need.
+BlockMap ReadBlockMap(const std::string& bytes);
+
+// The BLAKE2b sum that a map gives a block of n bytes. Never fails.
+void StrongSum(const unsigned char* data, std::size_t n, unsigned char (&sum)[16]);
 
 // The block size for a file of size bytes: kMinBlockBytes, doubled until the file has at most
 // kMaxMapBlocks blocks. Never fails.

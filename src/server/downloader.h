@@ -50,6 +50,13 @@ void WaitForSharedConnection(CURL* handle, const std::string& url);
 // Every space of url replaced by "%20"; nothing else changes.
 std::string EscapeSpaces(const std::string& url);
 
+// A text query: a reply, or bytes of it, held in memory.
+struct TextQuery {
+    std::string url;
+    std::string range;         // "first-last", bytes counted from 0, or empty for the whole reply
+    std::size_t maxBytes = 0;  // the most the reply may hold; 0 for the limits' maxTextBytes
+};
+
 class Downloader {
   public:
     Downloader();
@@ -65,10 +72,17 @@ class Downloader {
     // refused, and "Failed to get <escaped url>, <reason>" when the transfer fails, takes longer than the
     // deadline or exceeds the size limit. status, when given, receives the final response code.
     std::string FetchText(const std::string& url, long* status = nullptr) const;
+    // The same for query: a range is asked for with a Range header, and a reply beyond the query's
+    // maxBytes fails as one beyond the limit does. The reply code tells whether the server honoured
+    // the range (206).
+    std::string FetchText(const TextQuery& query, long* status = nullptr) const;
     // Starts the text queries for urls at once, for FetchText to take later, so that their round trips
     // overlap. Never throws: a query that cannot start is left for FetchText to ask and report. Queries
     // not taken before the next file download starts are dropped.
     void Prefetch(const std::vector<std::string>& urls) const;
+    void Prefetch(const std::vector<TextQuery>& queries) const;
+    // Ends the queries that Prefetch started and FetchText has not taken. Never fails.
+    void DropPrefetched() const;
 
     // Fetches url into the file at path, through its partial file (see server/file_transfer.h), which
     // is continued where an earlier transfer left it if the server allows. True only when the transfer

@@ -22,7 +22,8 @@ using CurlEasy = std::unique_ptr<CURL, CurlEasyCleanup>;
 
 // One text query on its way: its reply collects in sink; done once libcurl has ended it with result.
 struct TextTransfer {
-    std::string url;  // as asked, before its spaces were escaped
+    std::string url;    // as asked, before its spaces were escaped
+    std::string range;  // the bytes asked for, or empty for the whole reply
     CurlEasy handle;
     char error[CURL_ERROR_SIZE] = {};
     TextSink sink;

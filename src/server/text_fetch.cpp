@@ -17,10 +17,12 @@ namespace {
 
 // A query for url, ready to be added to a multi handle. Throws std::runtime_error "Failed to create
 // CURL connection" or "Failed to set ...: ..." when libcurl refuses it.
-std::unique_ptr<TextTransfer> NewTextTransfer(const std::string& url, const TransferLimits& limits) {
+std::unique_ptr<TextTransfer> NewTextTransfer(const TextQuery& query, const TransferLimits& limits) {
+    const std::string& url = query.url;
     auto transfer = std::make_unique<TextTransfer>();
     transfer->url = url;
-    transfer->sink.limit = limits.maxTextBytes;
+    transfer->range = query.range;
+    transfer->sink.limit = query.maxBytes > 0 ? query.maxBytes : limits.maxTextBytes;
     transfer->handle.reset(curl_easy_init());
     CURL* handle = transfer->handle.get();
     if (handle == nullptr) throw std::runtime_error("Failed to create CURL connection");
@@ -36,6 +38,8 @@ std::unique_ptr<TextTransfer> NewTextTransfer(const std::string& url, const Tran
         throw std::runtime_error(std::string("Failed to set writer: ") + error);
     if (curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer->sink) != CURLE_OK)
         throw std::runtime_error(std::string("Failed to set write data: ") + error);
+    if (!query.range.empty() && curl_easy_setopt(handle, CURLOPT_RANGE, query.range.c_str()) != CURLE_OK)
+        throw std::runtime_error(std::string("Failed to set range: ") + error);
     SetCommonOptions(handle, limits);
     WaitForSharedConnection(handle, escaped);
     curl_easy_setopt(handle, CURLOPT_TIMEOUT, limits.textDeadlineSeconds);
@@ -45,8 +49,8 @@ std::unique_ptr<TextTransfer> NewTextTransfer(const std::string& url, const Tran
 
 // Adds a query for url to the kept connections. Throws what NewTextTransfer throws, and
 // std::runtime_error "Failed to create CURL connection" when the multi handle refuses it.
-void AddTextTransfer(KeptConnections& connections, const std::string& url, const TransferLimits& limits) {
-    std::unique_ptr<TextTransfer> transfer = NewTextTransfer(url, limits);
+void AddTextTransfer(KeptConnections& connections, const TextQuery& query, const TransferLimits& limits) {
+    std::unique_ptr<TextTransfer> transfer = NewTextTransfer(query, limits);
     if (connections.multi == nullptr ||
         curl_multi_add_handle(connections.multi, transfer->handle.get()) != CURLM_OK)
         throw std::runtime_error("Failed to create CURL connection");
@@ -81,22 +85,38 @@ bool RunUntilDone(KeptConnections& connections, const TextTransfer& transfer) {
 }  // namespace
 
 void Downloader::Prefetch(const std::vector<std::string>& urls) const {
-    for (const std::string& url : urls) {
+    std::vector<TextQuery> queries;
+    for (const std::string& url : urls) queries.push_back({url, std::string(), 0});
+    Prefetch(queries);
+}
+
+void Downloader::Prefetch(const std::vector<TextQuery>& queries) const {
+    for (const TextQuery& query : queries) {
         try {
-            AddTextTransfer(*connections_, url, limits_);
+            AddTextTransfer(*connections_, query, limits_);
         } catch (const std::runtime_error&) {
             // FetchText meets the same refusal and reports it
         }
     }
 }
 
+void Downloader::DropPrefetched() const {
+    connections_->DropTexts();
+}
+
 std::string Downloader::FetchText(const std::string& url, long* status) const {
+    return FetchText(TextQuery{url, std::string(), 0}, status);
+}
+
+std::string Downloader::FetchText(const TextQuery& query, long* status) const {
     KeptConnections& connections = *connections_;
-    const std::string escaped = EscapeSpaces(url);
+    const std::string escaped = EscapeSpaces(query.url);
     auto found = std::find_if(connections.texts.begin(), connections.texts.end(),
-                              [&](const std::unique_ptr<TextTransfer>& text) { return text->url == url; });
+                              [&](const std::unique_ptr<TextTransfer>& text) {
+                                  return text->url == query.url && text->range == query.range;
+                              });
     if (found == connections.texts.end()) {
-        AddTextTransfer(connections, url, limits_);
+        AddTextTransfer(connections, query, limits_);
         found = connections.texts.end() - 1;
     }
     const bool ran = RunUntilDone(connections, **found);
@@ -115,8 +135,7 @@ std::string Downloader::FetchText(const std::string& url, long* status) const {
     if (sink.outOfMemory) throw std::bad_alloc();
     if (sink.overflowed)
         throw UserFailure("Failed to get " + escaped + ", the reply was larger than " +
-                              HumanBytes(static_cast<double>(limits_.maxTextBytes)) +
-                              ", so I stopped reading it.",
+                              HumanBytes(static_cast<double>(sink.limit)) + ", so I stopped reading it.",
                           NextStep::ServerFault);
     if (transfer->result != CURLE_OK) {
         // The buffer may be empty for some failures; the code's own text is better than nothing.

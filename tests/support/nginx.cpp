@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <boost/filesystem.hpp>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -100,6 +101,8 @@ Nginx::~Nginx() {
 }
 
 std::string Nginx::AccessLog() const {
+    // nginx makes its log only once it has started, which a test asking early may not wait for.
+    if (!boost::filesystem::exists(dir_ / "access.log")) return std::string();
     return ReadFile(dir_ / "access.log");
 }
 

@@ -16,6 +16,11 @@
 #      fetching it plus md5sum.
 #   3. A 256 MiB download killed at about half and run again: the bytes that the second run fetched,
 #      from nginx's access log, as a share of the file.
+#   4. A 256 MiB file of which 1 MiB changed in place, and one with 1 MiB inserted in the middle, each
+#      updated from the previous release's copy, installed, with nginx sending at 100 Mbit/s: the bytes
+#      nginx sent for the whole update as a share of the file, the time against the same update without
+#      a copy at hand (the file fetched whole), the updater's peak memory, and how fast the copy at hand
+#      is searched for the new file's blocks beside how fast MD5 reads it.
 # Usage: bench/network.sh [rounds]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,7 +30,8 @@ source scripts/lib/nginx.sh
 scripts/install-deps.sh
 scripts/install-deps.sh network
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --target zavr-updater zavr-updater-tls-test zavr-devserver zavr-test-relay zavr_test_ca >/dev/null
+cmake --build build --target zavr-updater zavr-updater-tls-test zavr-devserver zavr-test-relay zavr_test_ca \
+  zavr-match-bench >/dev/null
 parallel=$(sed -n 's/^#define ZAVR_PARALLEL_TRANSFERS //p' build/generated/build_config.h)
 
 work=$(mktemp -d "${ZAVR_BENCH_DIR:-${TMPDIR:-/tmp}}/zavr-network.XXXXXX")
@@ -74,14 +80,15 @@ reset_installed() {
   sync
 }
 
-# run_updater NAME PROGRAM PROXY-VARIABLE FILES: seconds of one whole update, and seconds until the
+# run_updater NAME PROGRAM PROXY-VARIABLE FILES (the program started through "${wrap[@]}" when set): seconds of one whole update, and seconds until the
 # last of its FILES files was downloaded and verified. The console's lines are flushed as they are
 # logged; grep finds that one among them without slowing the run.
+wrap=()
 run_updater() {
   local dir=$work/$1 start fetched
   local marker="File $4 of $4 downloaded, passed integrity check."
   start=$(now)
-  env APPDATA="$dir/appdata" ZAVR_REGISTRY="$dir/registry.json" "$3=$relay" "$2" 2>/dev/null |
+  env APPDATA="$dir/appdata" ZAVR_REGISTRY="$dir/registry.json" "$3=$relay" "${wrap[@]}" "$2" 2>/dev/null |
     { grep -m 1 -q -F "$marker" && now >"$dir/fetched"; cat >/dev/null; } || true
   fetched=$(cat "$dir/fetched" 2>/dev/null || now)
   rm -f "$dir/fetched"
@@ -109,6 +116,25 @@ make_case many 500 16384
 make_case manytls 500 16384
 make_case big 1 1073741824
 make_case resume 1 268435456
+
+# make_delta_case NAME place|inserted: a 256 MiB file as the previous release had it (old.bin), and
+# released anew with 1 MiB changed in place, or inserted in the middle.
+make_delta_case() {
+  local dir=$work/$1 size=268435456
+  local new="$dir/release/releases/1001/200/ZAVR KA2/data/f00000.bin"
+  product_document "$1" "$dir/release/products/XSE/KA2/1.json"
+  mkdir -p "$(dirname "$new")"
+  head -c $size /dev/urandom >"$dir/old.bin"
+  if [ "$2" = place ]; then
+    cp "$dir/old.bin" "$new"
+    head -c $((1 << 20)) /dev/urandom | dd of="$new" bs=1M seek=100 conv=notrunc status=none
+  else
+    { head -c $((size / 2)) "$dir/old.bin"; head -c $((1 << 20)) /dev/urandom; tail -c +$((size / 2 + 1)) "$dir/old.bin"; } >"$new"
+  fi
+  build/zavr-devserver --key build/test-release-key/key --export "$dir/export" "$dir/release" >/dev/null
+}
+make_delta_case place place
+make_delta_case inserted inserted
 
 # 1. Many small files at 25 ms.
 serve many plain 25
@@ -169,6 +195,39 @@ lines_before=$(wc -l <"$work/resume/nginx/access.log")
 run_updater resume build/zavr-updater-tls-test https_proxy 1 >/dev/null
 second=$(tail -n +$((lines_before + 1)) "$work/resume/nginx/access.log" | awk '/f00000.bin/ {sum += $(NF-2)} END {print sum + 0}')
 
+# 4. A large file of which little changed, updated from the copy installed before.
+declare -a u_place u_inserted u_whole
+# run_delta NAME [whole]: seconds of the update; the bytes nginx sent and the peak memory in KiB go to
+# the case's sent and memory files.
+run_delta() {
+  local dir=$work/$1 before
+  reset_installed "$1"
+  if [ "${2:-}" != whole ]; then mkdir -p "$dir/sim/ZAVR KA2/data" && cp "$dir/old.bin" "$dir/sim/ZAVR KA2/data/f00000.bin"; fi
+  sync
+  before=$(wc -l <"$dir/nginx/access.log")
+  wrap=(/usr/bin/time -f %M -o "$dir/memory")
+  read -r t f < <(run_updater "$1" build/zavr-updater-tls-test https_proxy 1)
+  wrap=()
+  tail -n +$((before + 1)) "$dir/nginx/access.log" | awk '{sum += $(NF-2)} END {print sum + 0}' >"$dir/sent"
+  echo "$t"
+}
+for name in place inserted; do
+  serve "$name" tls 0 "limit_rate 12500k;"
+  for ((round = 1; round <= rounds; round++)); do
+    if [ "$name" = place ]; then u_place+=("$(run_delta place)"); else u_inserted+=("$(run_delta inserted)"); fi
+    echo "changed blocks ($name): round $round of $rounds done"
+  done
+  cp "$work/$name/sent" "$work/$name/sent.delta"
+  cp "$work/$name/memory" "$work/$name/memory.delta"
+done
+for ((round = 1; round <= rounds; round++)); do
+  u_whole+=("$(run_delta place whole)")
+  echo "the same fetched whole: round $round of $rounds done"
+done
+map="export/live/files/XSE/KA2/1/ZAVR KA2/data/f00000.bin.zavr-map"
+read -r m_place d_place _ < <(build/bench/zavr-match-bench "$work/place/old.bin" "$work/place/$map")
+read -r m_inserted d_inserted _ < <(build/bench/zavr-match-bench "$work/inserted/old.bin" "$work/inserted/$map")
+
 echo
 echo "Machine: $(nproc) cores, $(free -g | awk '/Mem:/ {print $2}') GiB, $(uname -m), $(date -u +%Y-%m-%d); files in flight: $parallel"
 printf '%-46s %10s %10s %8s %8s\n' case "updater s" "curl s" ratio target
@@ -185,3 +244,14 @@ printf '%-46s %10.3f %10.3f %8.3f %8s\n' "1 GiB over HTTPS, fetched and verified
 printf '%-46s %10.3f %10.3f %8.3f %8s\n' "  the same, with the install (copy, check)" "$u" "$c" "$(echo "$u / $c" | bc -l)" "-"
 printf '%-46s %s\n' "256 MiB killed at $((kept * 100 / size))%, then resumed" \
   "second run fetched $second of $size bytes: $(echo "$second * 100 / $size" | bc)% (target <= 55%)"
+w=$(median "${u_whole[@]}")
+for name in place inserted; do
+  if [ "$name" = place ]; then u=$(median "${u_place[@]}") target=3 m=$m_place d=$d_place what="1 MiB changed in place"
+  else u=$(median "${u_inserted[@]}") target=5 m=$m_inserted d=$d_inserted what="1 MiB inserted"; fi
+  sent=$(cat "$work/$name/sent.delta")
+  printf '%-46s %10.3f %10.3f %8.3f %8s\n' "256 MiB, $what, at 100 Mbit/s" "$u" "$w" "$(echo "$u / $w" | bc -l)" "-"
+  printf '%-46s %s\n' "  nginx sent for the whole update" \
+    "$sent of $size bytes: $(echo "scale=2; $sent * 100 / $size" | bc)% (target <= $target%)"
+  printf '%-46s %s\n' "  peak memory of the updater" "$(($(cat "$work/$name/memory.delta") / 1024)) MiB"
+  printf '%-46s %s\n' "  the copy at hand searched" "$m MB/s (MD5 reads it at $d MB/s)"
+done

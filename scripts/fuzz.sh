@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-targets=(product_reply totals_reply file_list version_text registry_file install_journal signature)
+targets=(product_reply totals_reply file_list version_text registry_file install_journal signature block_map)
 
 scripts/install-deps.sh fuzz
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAVR_FUZZ=ON -DZAVR_WERROR="${ZAVR_WERROR:-OFF}" >/dev/null

@@ -331,7 +331,7 @@ check "no forged line" no_line_starts "[ZAVR 1] Great, forged!"
 check "nothing steers the console" [ -z "$(grep -l $'\x1b' "$work/console.txt")" ]
 
 if [ -n "$tls_exe" ]; then
-  export_signed() { rm -rf "$work/export" && "$devserver" --key "$key" --export "$work/export" "$samples" >/dev/null; }
+  export_signed() { rm -rf "$work/export" && "$devserver" --key "$key" --export "$work/export" "${1:-$samples}" >/dev/null; }
   export_signed
   # run_https SUBJECT-ALT-NAME: nginx over HTTPS with a certificate for that name, the program through
   # the relay (its https_proxy).
@@ -371,6 +371,25 @@ if [ -n "$tls_exe" ]; then
   check "exit status 2" [ "$status" -eq 2 ]
   check "refused for the name" logged "[ZAVR 2] Failed to get https://localhost:18643/products/XSE/KA2/1.json, schannel: CertGetNameString() failed to match connection hostname (localhost) against server certificate names"
   check "installed file unchanged" same_file "$sim/ZAVR KA2/aircraft.cfg" "$samples/releases/1001/110/ZAVR KA2/aircraft.cfg"
+
+  scenario="a large file built from the installed copy and the blocks it lacks"
+  cp -a "$samples" "$work/delta-release"
+  bank="ZAVR KA2/sound.bnk"
+  head -c $((3 << 20)) /dev/urandom >"$work/delta-release/releases/1001/110/$bank"
+  cp "$work/delta-release/releases/1001/110/$bank" "$work/delta-release/releases/1001/123/$bank"
+  head -c $((100 << 10)) /dev/urandom | dd of="$work/delta-release/releases/1001/123/$bank" bs=1K seek=1500 conv=notrunc status=none
+  export_signed "$work/delta-release"
+  reset
+  cp "$work/delta-release/releases/1001/110/$bank" "$sim/$bank"
+  logged_before=$(cat "$work/nginx/access.log" 2>/dev/null | wc -l)
+  run_https DNS:localhost
+  check "exit status 0" [ "$status" -eq 0 ]
+  check "built from the installed copy" logged_start "[ZAVR 1] Building ZAVR KA2\sound.bnk from "
+  check "the new file in place" same_file "$sim/$bank" "$work/delta-release/releases/1001/123/$bank"
+  check "the old copy backed up" same_file "$temp/Backup/KA2/XSE/$bank" "$work/delta-release/releases/1001/110/$bank"
+  sent=$(tail -n +$((logged_before + 1)) "$work/nginx/access.log" | awk '/sound\.bnk / {sum += $(NF-2)} END {print sum + 0}')
+  check "a tenth of the file travelled at most ($sent bytes)" [ "$sent" -lt $((3 << 20) / 10) ]
+  export_signed
 fi
 
 echo "Wine scenarios took $(($(date +%s) - start)) s"

@@ -388,7 +388,7 @@ if [ -n "$tls_exe" ]; then
   check "the new file in place" same_file "$sim/$bank" "$work/delta-release/releases/1001/123/$bank"
   check "the old copy backed up" same_file "$temp/Backup/KA2/XSE/$bank" "$work/delta-release/releases/1001/110/$bank"
   sent=$(tail -n +$((logged_before + 1)) "$work/nginx/access.log" | awk '/sound\.bnk / {sum += $(NF-2)} END {print sum + 0}')
-  check "a tenth of the file travelled at most ($sent bytes)" [ "$sent" -lt $((3 << 20) / 10) ]
+  check "a tenth of the file travelled at most ($sent bytes)" [ "$sent" -lt $(((3 << 20) / 10)) ]
   export_signed
 fi
 

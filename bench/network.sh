@@ -219,10 +219,11 @@ for name in place inserted; do
   done
   cp "$work/$name/sent" "$work/$name/sent.delta"
   cp "$work/$name/memory" "$work/$name/memory.delta"
-done
-for ((round = 1; round <= rounds; round++)); do
-  u_whole+=("$(run_delta place whole)")
-  echo "the same fetched whole: round $round of $rounds done"
+  [ "$name" = place ] || continue
+  for ((round = 1; round <= rounds; round++)); do
+    u_whole+=("$(run_delta place whole)")
+    echo "the same fetched whole: round $round of $rounds done"
+  done
 done
 map="export/live/files/XSE/KA2/1/ZAVR KA2/data/f00000.bin.zavr-map"
 read -r m_place d_place _ < <(build/bench/zavr-match-bench "$work/place/old.bin" "$work/place/$map")

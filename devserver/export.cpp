@@ -108,7 +108,7 @@ std::size_t ExportRelease(Release& release, const std::string& out, const Signin
             CopyReplacing(file.diskPath, copy);
             ++written;
             // A large file gets its block map beside it, named in the lists by its digest.
-            if (file.bytes < kMappedFileMinBytes) continue;
+            if (file.bytes < kMappedFileMinBytes || file.bytes > kMappedFileMaxBytes) continue;
             const std::string map = MakeBlockMap(copy.string());
             WriteText(copy.string() + kBlockMapSuffix, map);
             maps[file.path] = Sha256Text(map);

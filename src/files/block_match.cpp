@@ -21,8 +21,8 @@ class Window {
     Window(std::FILE* file, std::uint64_t fileBytes, std::uint32_t blockBytes)
         : file_(file),
           fileBytes_(fileBytes),
-          buffer_(static_cast<std::size_t>(
-              std::min<std::uint64_t>(std::uint64_t{2} * blockBytes + (std::uint64_t{4} << 20), fileBytes))) {}
+          buffer_(static_cast<std::size_t>(std::min<std::uint64_t>(
+              std::uint64_t{2} * blockBytes + (std::uint64_t{4} << 20), fileBytes))) {}
 
     // Makes bytes [at, at + n) of the file readable through Data. False when a read failed or the file
     // ends before.

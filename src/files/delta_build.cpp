@@ -19,8 +19,9 @@
 namespace zavr {
 namespace {
 
-// The most one range request asks for; a few of them are asked ahead, so this bounds the memory held.
-constexpr std::uint64_t kRangeBytes = std::uint64_t{1} << 20;
+// The most one range request asks for (a block is never larger); a few of them are asked ahead, so this
+// bounds the memory held.
+constexpr std::uint64_t kRangeBytes = kMaxBlockBytes;
 
 // Consecutive blocks of the new file that the copy at hand lacks, asked for in one request.
 struct Range {
@@ -31,7 +32,7 @@ struct Range {
 };
 
 std::vector<Range> MissingRanges(const BlockMap& map, const std::vector<std::int64_t>& offsets) {
-    const std::uint64_t most = std::max<std::uint64_t>(kRangeBytes, map.blockBytes);
+    const std::uint64_t most = kRangeBytes;
     std::vector<Range> ranges;
     for (std::size_t i = 0; i < offsets.size(); ++i) {
         if (offsets[i] >= 0) continue;
@@ -99,7 +100,8 @@ bool WriteNewFile(const Downloader& downloader, const DeltaJob& job, const Block
                   const std::vector<std::int64_t>& offsets, std::FILE* old, std::FILE* out, Md5Digest& digest,
                   HeldLines& lines) {
     const std::vector<Range> ranges = MissingRanges(map, offsets);
-    const std::size_t ahead = std::max<std::size_t>(2, downloader.FilesInFlight());
+    // As many ranges ahead as files would be in flight, within a bound on the memory they hold.
+    const std::size_t ahead = std::clamp<std::size_t>(downloader.FilesInFlight(), 2, 8);
     std::size_t asked = 0;
     auto askAhead = [&](std::size_t upTo) {
         std::vector<TextQuery> queries;

@@ -160,10 +160,10 @@ class DownloadRun {
     }
 
     // The copy at hand of a large file: the installed one, else a stale one in the temporary folder.
-    // Empty when there is none, or when a partial file is there to be continued instead.
+    // Empty when there is none. A partial file left by a killed build or download is not continued when
+    // a build is possible: a build usually asks for far less than the rest of the file.
     std::string CopyAtHand(std::size_t i) const {
         const Entry& entry = entries_[i];
-        if (PathExists(PartialPath(entry.tempFile))) return std::string();
         std::vector<std::string> copies;
         if (!simFolder_.empty()) copies.push_back(simFolder_ + LocalRelativePath(files_[i].FilePath));
         copies.push_back(entry.tempFile);

@@ -27,9 +27,10 @@ constexpr std::uint32_t kMinBlockBytes = std::uint32_t{64} << 10;
 // A map of any file stays near a MiB: the block size grows with the file beyond this many blocks.
 constexpr std::uint64_t kMaxMapBlocks = 65536;
 
-// The largest block an updater accepts: a whole block is held in memory several times over while the
-// older copy is searched. It still allows files of 4 TiB.
-constexpr std::uint32_t kMaxBlockBytes = std::uint32_t{64} << 20;
+// The largest block an updater accepts: a block, and each range of blocks asked ahead, is held in
+// memory while the file is built. Larger files than this allows (64 GiB) travel whole.
+constexpr std::uint32_t kMaxBlockBytes = std::uint32_t{1} << 20;
+constexpr std::uint64_t kMappedFileMaxBytes = kMaxMapBlocks * kMaxBlockBytes;
 constexpr std::size_t kMaxBlockMapBytes = kBlockMapHeaderBytes + kMaxMapBlocks * kBlockMapEntryBytes;
 
 // A map as the updater reads it.

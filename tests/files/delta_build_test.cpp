@@ -2,6 +2,7 @@
 // block maps and served by nginx.
 #include <gtest/gtest.h>
 
+#include <boost/filesystem.hpp>
 #include <random>
 #include <sstream>
 
@@ -36,7 +37,8 @@ struct Case {
     std::string installed;  // the copy at hand
     std::string released;
     Map map;
-    bool built;  // from the copy at hand, rather than fetched whole
+    bool built;                           // from the copy at hand, rather than fetched whole
+    std::string partial = std::string();  // left by a killed run
 };
 
 const Case kCases[] = {
@@ -44,7 +46,8 @@ const Case kCases[] = {
      Map::AsExported, true},
     {"inserted", kOld, std::string(kOld).insert(kSize / 2 + 12345, kOther.substr(0, kChange)),
      Map::AsExported, true},
-    {"removed", kOld, std::string(kOld).erase(kSize / 2 + 777, kChange), Map::AsExported, true},
+    {"removed, after a killed run", kOld, std::string(kOld).erase(kSize / 2 + 777, kChange), Map::AsExported,
+     true, kOther.substr(0, kSize / 3)},
     {"an unrelated copy", kOther, kOld + "!", Map::AsExported, false},
     // The map of the installed copy stands for the new file's: the built file fails its check.
     {"a lying map", kOld, kOld.substr(0, kSize - 1) + "?", Map::LyingUnnamed, false},
@@ -67,6 +70,8 @@ TEST(DeltaBuildTest, OnlyTheBlocksTheCopyAtHandLacksTravel) {
         for (std::size_t i = 0; i < std::size(kCases); ++i) {
             sandbox.Publish(1001, 123, Name(i), kCases[i].released);
             test::WriteFile(sandbox.simFolder + Name(i), kCases[i].installed);
+            if (!kCases[i].partial.empty())
+                test::WriteFile(sandbox.tempFolder + Name(i) + ".zavr-part", kCases[i].partial);
         }
         devserver::Release release(sandbox.ReleaseRoot());
         devserver::ExportRelease(release, exported, signedList ? &key : nullptr);
@@ -106,6 +111,7 @@ TEST(DeltaBuildTest, OnlyTheBlocksTheCopyAtHandLacksTravel) {
             const Case& c = kCases[i];
             SCOPED_TRACE(c.name);
             EXPECT_EQ(test::ReadFile(sandbox.tempFolder + Name(i)), c.released);
+            EXPECT_FALSE(boost::filesystem::exists(sandbox.tempFolder + Name(i) + ".zavr-part"));
             EXPECT_EQ(test::ReadFile(sandbox.simFolder + Name(i)), c.installed)
                 << "the copy at hand is only read";
             const std::string path = "ZAVR KA2\\bank" + std::to_string(i) + ".bnk";

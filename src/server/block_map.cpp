@@ -62,10 +62,11 @@ std::uint32_t BlockSizeFor(std::uint64_t size) {
 }
 
 std::uint32_t WeakSum(const unsigned char* data, std::size_t n) {
+    // b as the sum of the running sums of a: byte i is in n - i of them.
     std::uint32_t a = 0, b = 0;
     for (std::size_t i = 0; i < n; ++i) {
         a += data[i];
-        b += static_cast<std::uint32_t>((n - i) * data[i]);
+        b += a;
     }
     return (a & 0xffff) | ((b & 0xffff) << 16);
 }

@@ -11,6 +11,7 @@
 #include "platform/c_file.h"
 #include "platform/disk_space.h"
 #include "platform/own_file.h"
+#include "platform/paths.h"
 #include "server/block_map.h"
 #include "server/file_transfer.h"
 #include "server/md5.h"
@@ -46,12 +47,6 @@ std::vector<Range> MissingRanges(const BlockMap& map, const std::vector<std::int
     return ranges;
 }
 
-std::string Lower(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 std::string Bytes(std::uint64_t bytes) {
     return HumanBytes(static_cast<double>(bytes));
 }
@@ -80,7 +75,7 @@ std::optional<BlockMap> FetchMap(const Downloader& downloader, const DeltaJob& j
     }
     // A signed list vouches for a map only by naming its digest.
     if ((job.mapMustBeNamed || !job.file->MapSHA256.empty()) &&
-        Sha256Text(text) != Lower(job.file->MapSHA256)) {
+        Sha256Text(text) != AsciiLowerCase(job.file->MapSHA256)) {
         lines.Log(1, "The block map of " + path +
                          " is not the one the file list names; I do not use it, and fetch the file whole.");
         return std::nullopt;

@@ -7,7 +7,6 @@
 #include <boost/filesystem.hpp>
 #include <functional>
 #include <iterator>
-#include <random>
 #include <set>
 #include <sstream>
 
@@ -26,13 +25,6 @@ namespace {
 using nlohmann::json;
 using test::UpdateSandbox;
 
-std::string RandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes) c = static_cast<char>(random());
-    return bytes;
-}
-
 // A release of count files (the first one large, so that later ones overtake it), exported for nginx.
 class NetworkTest : public ::testing::Test {
   protected:
@@ -42,7 +34,7 @@ class NetworkTest : public ::testing::Test {
         if (test::NginxProgram().empty()) GTEST_SKIP() << "nginx is not installed";
         sandbox.PublishProducts(json::array({UpdateSandbox::Product(1001, "KA2 Orvane")}));
         for (int i = 1; i <= kFiles; ++i) {
-            const std::string content = RandomBytes(i == 1 ? 8 << 20 : 1000 + 97 * i, i);
+            const std::string content = test::RandomBytes(i == 1 ? 8 << 20 : 1000 + 97 * i, i);
             sandbox.Publish(1001, 123, Name(i), content);
             contents.push_back(content);
         }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <boost/filesystem.hpp>
-#include <random>
 #include <sstream>
 
 #include "export.h"
@@ -18,17 +17,10 @@ namespace {
 
 using nlohmann::json;
 
-std::string RandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes) c = static_cast<char>(random());
-    return bytes;
-}
-
 constexpr std::size_t kSize = std::size_t{4} << 20;
 constexpr std::size_t kChange = 100 << 10;
-const std::string kOld = RandomBytes(kSize, 1);
-const std::string kOther = RandomBytes(kSize, 2);
+const std::string kOld = test::RandomBytes(kSize, 1);
+const std::string kOther = test::RandomBytes(kSize, 2);
 
 enum class Map { AsExported, Lying, LyingUnnamed };
 

@@ -4,6 +4,7 @@
 #include <boost/filesystem.hpp>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -74,6 +75,13 @@ std::vector<std::string> FilesUnder(const std::string& folder) {
             files.push_back(it->path().lexically_relative(root).generic_string());
     std::sort(files.begin(), files.end());
     return files;
+}
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) c = static_cast<char>(random());
+    return bytes;
 }
 
 }  // namespace zavr::test

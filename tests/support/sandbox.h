@@ -42,6 +42,8 @@ void WriteFile(const std::string& path, const std::string& content);
 std::vector<std::string> Lines(const std::string& text);
 // The files (and links) under folder, as paths relative to it with "/" between elements, sorted.
 std::vector<std::string> FilesUnder(const std::string& folder);
+// size bytes that look random, the same for the same seed.
+std::string RandomBytes(std::size_t size, unsigned seed);
 // The lines of a log text with their time stamps taken off: "[ZAVR 1] text".
 std::vector<std::string> LogEntries(const std::string& text);
 

@@ -135,7 +135,8 @@ bool WriteNewFile(const Downloader& downloader, const DeltaJob& job, const Block
         try {
             bytes = downloader.FetchText(query, &status);
         } catch (const std::runtime_error& error) {
-            lines.Log(0, std::string(error.what()) + "; fetching " + job.file->FilePath + " whole.");
+            lines.Log(0, "A range of " + job.file->FilePath +
+                             " did not come, so I fetch it whole: " + error.what());
             return false;
         }
         if (status != 206 || bytes.size() != range.bytes) {
@@ -174,7 +175,7 @@ bool BuildFromCopyAtHand(const Downloader& downloader, const DeltaJob& job, Held
     const std::string& path = job.file->FilePath;
     const std::optional<BlockMap> map = FetchMap(downloader, job, lines);
     if (!map) return false;
-    const CFile old = OpenRegularFile(job.oldCopy);
+    CFile old = OpenRegularFile(job.oldCopy);
     std::uint64_t oldBytes = 0;
     std::vector<std::int64_t> offsets;
     if (!old || !OpenFileSize(old.get(), oldBytes) || !MatchBlocks(*map, old.get(), oldBytes, offsets)) {
@@ -210,6 +211,7 @@ bool BuildFromCopyAtHand(const Downloader& downloader, const DeltaJob& job, Held
     Md5Digest digest;
     const bool written = WriteNewFile(downloader, job, *map, offsets, old.get(), out.get(), digest, lines);
     const bool closed = std::fclose(out.release()) == 0;
+    old.reset();  // a stale copy is the target itself, which Windows renames over only once it is closed
     digest.Finalize();
     const std::string partial = PartialPath(target);
     if (!written || !closed || digest.HexDigest() != job.file->MD5Hash) {

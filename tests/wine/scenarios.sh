@@ -389,6 +389,16 @@ if [ -n "$tls_exe" ]; then
   check "the old copy backed up" same_file "$temp/Backup/KA2/XSE/$bank" "$work/delta-release/releases/1001/110/$bank"
   sent=$(tail -n +$((logged_before + 1)) "$work/nginx/access.log" | awk '/sound\.bnk / {sum += $(NF-2)} END {print sum + 0}')
   check "a tenth of the file travelled at most ($sent bytes)" [ "$sent" -lt $(((3 << 20) / 10)) ]
+
+  scenario="a large file built from a stale copy in the temporary folder, renamed over it"
+  reset
+  mkdir -p "$temp/ZAVR KA2"
+  cp "$work/delta-release/releases/1001/110/$bank" "$temp/$bank"
+  run_https DNS:localhost
+  check "exit status 0" [ "$status" -eq 0 ]
+  check "built from the stale copy" logged_start "[ZAVR 1] Building ZAVR KA2\sound.bnk from "
+  check "no file fetched whole instead" not_logged "fetching it whole"
+  check "the new file in place" same_file "$sim/$bank" "$work/delta-release/releases/1001/123/$bank"
   export_signed
 fi
 

@@ -194,6 +194,7 @@ class DownloadRun {
         if (jobs.empty()) return;
         downloader_.Prefetch(maps);
         for (const std::size_t i : jobs) {
+            ReportFinishedEntries();  // the entry at the head of the list reports as it goes
             Entry& entry = entries_[i];
             const DeltaJob job{entry.address, CopyAtHand(i),
                                tempFolder_,   LocalRelativePath(files_[i].FilePath),

@@ -252,7 +252,7 @@ for name in place inserted; do
   sent=$(cat "$work/$name/sent.delta")
   printf '%-46s %10.3f %10.3f %8.3f %8s\n' "256 MiB, $what, at 100 Mbit/s" "$u" "$w" "$(echo "$u / $w" | bc -l)" "-"
   printf '%-46s %s\n' "  nginx sent for the whole update" \
-    "$sent of $size bytes: $(echo "scale=2; $sent * 100 / $size" | bc)% (target <= $target%)"
+    "$sent of $size bytes: $(printf '%.2f' "$(echo "$sent * 100 / $size" | bc -l)")% (target <= $target%)"
   printf '%-46s %s\n' "  peak memory of the updater" "$(($(cat "$work/$name/memory.delta") / 1024)) MiB"
   printf '%-46s %s\n' "  the copy at hand searched" "$m MB/s (MD5 reads it at $d MB/s)"
 done

@@ -22,7 +22,12 @@ constexpr std::size_t kChange = 100 << 10;
 const std::string kOld = test::RandomBytes(kSize, 1);
 const std::string kOther = test::RandomBytes(kSize, 2);
 
-enum class Map { AsExported, Lying, LyingUnnamed };
+// What the server holds as the file's map.
+enum class Map {
+    AsExported,
+    Lying,         // the installed copy's map; the list names the exported one's digest
+    LyingUnnamed,  // the same, and an unsigned list names no map for the file
+};
 
 struct Case {
     const char* name;
@@ -44,7 +49,7 @@ const Case kCases[] = {
     {"a stale copy in the temporary folder", "", std::string(kOld).replace(kSize / 4, 1, "?"),
      Map::AsExported, true, "", kOld},
     {"an unrelated copy", kOther, kOld + "!", Map::AsExported, false},
-    // The map of the installed copy stands for the new file's: the built file fails its check.
+    // Built from a lying map, the file fails its check.
     {"a lying map", kOld, kOld.substr(0, kSize - 1) + "?", Map::LyingUnnamed, false},
     {"a map the list does not name", kOld, "?" + kOld.substr(1), Map::Lying, false},
 };

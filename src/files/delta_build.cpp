@@ -33,13 +33,12 @@ struct Range {
 };
 
 std::vector<Range> MissingRanges(const BlockMap& map, const std::vector<std::int64_t>& offsets) {
-    const std::uint64_t most = kRangeBytes;
     std::vector<Range> ranges;
     for (std::size_t i = 0; i < offsets.size(); ++i) {
         if (offsets[i] >= 0) continue;
         const std::uint64_t length = map.BlockLength(i);
         const bool extends = !ranges.empty() && ranges.back().firstBlock + ranges.back().blocks == i &&
-                             ranges.back().bytes + length <= most;
+                             ranges.back().bytes + length <= kRangeBytes;
         if (!extends) ranges.push_back({i, 0, map.BlockStart(i), 0});
         ++ranges.back().blocks;
         ranges.back().bytes += length;
@@ -154,7 +153,7 @@ bool WriteNewFile(const Downloader& downloader, const DeltaJob& job, const Block
 }  // namespace
 
 bool WorthADelta(const FileEntry& file) {
-    return std::uint64_t(std::max(file.FileSize, 0)) * 1024 >= kMappedFileMinBytes;
+    return static_cast<std::uint64_t>(ListedBytes(file)) >= kMappedFileMinBytes;
 }
 
 std::string WorthBuildingFrom(const FileEntry& file, const std::vector<std::string>& copies) {
@@ -162,7 +161,7 @@ std::string WorthBuildingFrom(const FileEntry& file, const std::vector<std::stri
         boost::system::error_code error;
         if (!boost::filesystem::is_regular_file(copy, error)) continue;
         const std::uint64_t bytes = boost::filesystem::file_size(copy, error);
-        if (!error && bytes * 2 >= std::uint64_t(std::max(file.FileSize, 0)) * 1024) return copy;
+        if (!error && bytes * 2 >= static_cast<std::uint64_t>(ListedBytes(file))) return copy;
     }
     return std::string();
 }

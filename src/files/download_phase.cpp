@@ -3,6 +3,7 @@
 #include <exception>
 #include <set>
 #include <stdexcept>
+#include <utility>
 
 #include "catalogue/catalogue.h"
 #include "files/delta_build.h"
@@ -25,10 +26,6 @@ std::string FileAddress(const std::string& filesUrl, const std::string& filePath
     for (char& c : address)
         if (c == '\\') c = '/';
     return address;
-}
-
-std::int64_t BytesOf(const FileEntry& file) {
-    return file.FileSize > 0 ? std::int64_t{file.FileSize} * 1024 : 0;
 }
 
 // One entry of the list on its way into the temporary folder. Its lines are held until every entry
@@ -82,7 +79,7 @@ class DownloadRun {
   private:
     std::int64_t ExpectedBytes() const {
         std::int64_t bytes = 0;
-        for (const FileEntry& file : files_) bytes += BytesOf(file);
+        for (const FileEntry& file : files_) bytes += ListedBytes(file);
         return bytes;
     }
 
@@ -108,7 +105,7 @@ class DownloadRun {
             return;
         }
         ++filesDone_;
-        bytesDone_ += BytesOf(files_[i]);
+        bytesDone_ += ListedBytes(files_[i]);
     }
 
     void Fail(std::size_t i, const char* message, NextStep step) {
@@ -174,7 +171,7 @@ class DownloadRun {
     // large file with a copy at hand is built from what that copy holds and the blocks it lacks, its
     // map asked for together with the others'. A file that cannot be built so is fetched whole later.
     void BuildFromCopiesAtHand() {
-        std::vector<std::size_t> jobs;
+        std::vector<std::pair<std::size_t, std::string>> jobs;  // entry, its copy at hand
         std::vector<std::string> maps;
         for (std::size_t i = 0; i < files_.size(); ++i) {
             if (!WorthADelta(files_[i]) || (mapsMustBeNamed_ && files_[i].MapSHA256.empty())) continue;
@@ -187,16 +184,17 @@ class DownloadRun {
                 entries_[i].failure = std::current_exception();  // reported in the entry's turn
                 continue;
             }
-            if (CopyAtHand(i).empty()) continue;
-            jobs.push_back(i);
+            std::string copy = CopyAtHand(i);
+            if (copy.empty()) continue;
+            jobs.emplace_back(i, std::move(copy));
             maps.push_back(BlockMapAddress(entries_[i].address));
         }
         if (jobs.empty()) return;
         downloader_.Prefetch(maps);
-        for (const std::size_t i : jobs) {
+        for (const auto& [i, copy] : jobs) {
             ReportFinishedEntries();  // the entry at the head of the list reports as it goes
             Entry& entry = entries_[i];
-            const DeltaJob job{entry.address, CopyAtHand(i),
+            const DeltaJob job{entry.address, copy,
                                tempFolder_,   LocalRelativePath(files_[i].FilePath),
                                &files_[i],    mapsMustBeNamed_};
             if (!BuildFromCopyAtHand(downloader_, job, entry.lines)) continue;

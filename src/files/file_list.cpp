@@ -63,6 +63,10 @@ std::vector<const nlohmann::json*> FileListEntries(const nlohmann::json& documen
     return entries;
 }
 
+std::int64_t ListedBytes(const FileEntry& file) {
+    return file.FileSize > 0 ? std::int64_t{file.FileSize} * 1024 : 0;
+}
+
 FileEntry ReadFileEntry(const nlohmann::json& entry, std::size_t number) {
     const std::string where = "Entry " + std::to_string(number) + " of the server's file list";
     if (!entry.is_object())

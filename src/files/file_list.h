@@ -19,6 +19,10 @@ struct FileEntry {
     std::string MapSHA256;  // of the file's block map (server/block_map.h); empty when the entry names none
 };
 
+// The entry's size in bytes as the list gives it (kilobytes times 1024); 0 when it is not positive.
+// Never fails.
+std::int64_t ListedBytes(const FileEntry& file);
+
 // The document of a file-list reply, taken up to its first zero byte. Throws std::runtime_error with a
 // sentence naming the product, followed by the library's message, when it is not valid JSON (a number
 // too large for the library counts as such), and with one that says why when it is beyond the file-list

@@ -13,6 +13,7 @@
 #include "log/next_step.h"
 #include "platform/c_file.h"
 #include "server/downloader.h"
+#include "server/downloader_connections.h"
 #include "server/md5.h"
 #include "server/progress.h"
 
@@ -78,10 +79,7 @@ class FileTransfer {
     HeldLines& lines_;
     TransferProgress progress_;
     CFile file_;
-    struct CurlCleanup {
-        void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-    };
-    std::unique_ptr<CURL, CurlCleanup> handle_;
+    CurlEasy handle_;
     char error_[CURL_ERROR_SIZE] = {};
     std::uint64_t resumeFrom_ = 0;
     std::string contentRange_;

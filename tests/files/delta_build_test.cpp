@@ -25,6 +25,7 @@ const std::string kOther = test::RandomBytes(kSize, 2);
 // What the server holds as the file's map.
 enum class Map {
     AsExported,
+    Missing,       // removed: the server answers 404
     Lying,         // the installed copy's map; the list names the exported one's digest
     LyingUnnamed,  // the same, and an unsigned list names no map for the file
 };
@@ -51,6 +52,7 @@ const Case kCases[] = {
     {"an unrelated copy", kOther, kOld + "!", Map::AsExported, false},
     // Built from a lying map, the file fails its check.
     {"a lying map", kOld, kOld.substr(0, kSize - 1) + "?", Map::LyingUnnamed, false},
+    {"no map on the server", kOld, std::string(kOld).replace(kSize / 5, 3, "new"), Map::Missing, false},
     {"a map the list does not name", kOld, "?" + kOld.substr(1), Map::Lying, false},
 };
 
@@ -82,6 +84,10 @@ TEST(DeltaBuildTest, OnlyTheBlocksTheCopyAtHandLacksTravel) {
         json entries = json::parse(test::ReadFile(list));
         for (std::size_t i = 0; i < std::size(kCases); ++i) {
             if (kCases[i].map == Map::AsExported) continue;
+            if (kCases[i].map == Map::Missing) {
+                boost::filesystem::remove(files + Name(i) + kBlockMapSuffix);
+                continue;
+            }
             test::WriteFile(files + Name(i) + kBlockMapSuffix, MakeBlockMap(sandbox.simFolder + Name(i)));
             for (json& entry : entries)
                 if (kCases[i].map == Map::LyingUnnamed &&

@@ -137,6 +137,25 @@ TEST(FetchTextTest, FailuresRaiseFailedToGet) {
     }
 }
 
+TEST(FetchTextTest, RangesAreAskedAheadAndTakenEachByItsOwnBytes) {
+    TestServer server;
+    // The library answers a Range itself (206) when the handler leaves the status alone.
+    server.Get("/bank", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content("0123456789", "application/octet-stream");
+    });
+    server.Start();
+    const Downloader downloader(Short());
+    const std::string url = server.Url("/bank");
+    downloader.Prefetch(std::vector<TextQuery>{{url, "0-1", 2}, {url, "8-9", 2}});
+    long status = 0;
+    EXPECT_EQ(downloader.FetchText(TextQuery{url, "8-9", 2}, &status), "89");
+    EXPECT_EQ(status, 206);
+    EXPECT_EQ(downloader.FetchText(TextQuery{url, "0-1", 2}), "01");
+    EXPECT_EQ(server.Requests().size(), 2u) << "each range asked once";
+    // A server that sends more than the range asked is cut off at the range's length.
+    EXPECT_THROW(downloader.FetchText(TextQuery{url, std::string(), 2}), std::runtime_error);
+}
+
 TEST(FetchTextTest, AnOverLongReplyIsCutOff) {
     TestServer server;
     Answer(server, "/big", 200, std::string(4097, 'x'));
